@@ -1,0 +1,78 @@
+// The process entry: one run from command line to list file.
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "scan/scan.h"
+
+namespace {
+
+// Exit statuses.
+constexpr int kSuccess = 0;
+constexpr int kUsage = -1;
+constexpr int kInputFailed = -2;
+constexpr int kOutputFailed = -3;
+
+void PrintLine(const char* text) { std::cout << text << std::endl; }
+
+int Fail(const char* sentence, int status) {
+  std::cout << "Kestrane error: " << sentence << std::endl;
+  return status;
+}
+
+// Some platforms open a directory for reading and fail only on the first
+// read; a directory is not a log, so it is refused as one that cannot open.
+bool OpenInput(const std::string& path, std::ifstream* input) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error))
+    return false;
+  // Binary: line ends and Ctrl-Z are handled by the scan, the same way on
+  // every platform.
+  input->open(path, std::ios::in | std::ios::binary);
+  return input->is_open();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  // The identification banner is printed here, before anything else.
+
+  if (argc < 2) {
+    PrintLine("Kestrane error: Not enough command line arguments.");
+    PrintLine("Usage: Kestrane.exe");
+    PrintLine(" --input=INFILE");
+    PrintLine(" --output=OUTFILE");
+    return kUsage;
+  }
+
+  const std::vector<std::string> arguments(argv, argv + argc);
+  CommandLineOptions options;
+  ParseCommandLine(&options, arguments);
+
+  // The input is read completely and closed before the output is opened, so
+  // that both may name the same file.
+  SourceFileList sourceFiles;
+  {
+    std::ifstream input;
+    if (!OpenInput(options.inputPath, &input))
+      return Fail("Could not open input file", kInputFailed);
+    if (!ScanBuildLog(input, &sourceFiles))
+      return Fail("Could not read input file", kInputFailed);
+  }
+
+  // Text mode: on Windows every line of the list ends in CR LF.
+  std::ofstream output(options.outputPath, std::ios::out | std::ios::trunc);
+  if (!output.is_open())
+    return Fail("Could not open output file", kOutputFailed);
+  output.write(sourceFiles.text.data(),
+               static_cast<std::streamsize>(sourceFiles.text.size()));
+  output.close();
+  if (output.fail())
+    return Fail("Could not write output file", kOutputFailed);
+  return kSuccess;
+}
