@@ -69,8 +69,9 @@ int main(int argc, char* argv[]) {
   std::ofstream output(options.outputPath, std::ios::out | std::ios::trunc);
   if (!output.is_open())
     return Fail("Could not open output file", kOutputFailed);
-  output.write(sourceFiles.text.data(),
-               static_cast<std::streamsize>(sourceFiles.text.size()));
+  for (const SourceFileList::Piece& piece : sourceFiles.pieces)
+    output.write(piece.block.data() + piece.begin,
+                 static_cast<std::streamsize>(piece.end - piece.begin));
   output.close();
   if (output.fail())
     return Fail("Could not write output file", kOutputFailed);

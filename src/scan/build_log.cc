@@ -7,72 +7,107 @@
 
 #include "scan/scan.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <istream>
+#include <utility>
 
 namespace {
 
 constexpr char kEndOfText = '\x1a';  // Ctrl-Z
 
-// The read buffer. It grows with realloc, which lets the C library move a
-// large block's pages instead of copying them: a line of hundreds of
-// megabytes then costs its own size once, not three times.
-struct ReadBuffer {
-  char* data = nullptr;
-  size_t capacity = 0;
+// An entry this long is not copied into the list: the list takes over the
+// read buffer that holds it, and reading goes on in a fresh one.
+constexpr size_t kAdoptedEntry = size_t{1} << 20;
 
-  ReadBuffer() = default;
-  ReadBuffer(const ReadBuffer&) = delete;
-  ReadBuffer& operator=(const ReadBuffer&) = delete;
-  ~ReadBuffer() { free(data); }
+// Turns a captured path into a list entry at `out`: everything from the last
+// dot is cut off, backslashes become slashes, a line feed ends it. Returns
+// the entry's length with its line feed. `out` may be the path itself.
+size_t WriteEntry(std::string_view sourceFile, char* out) {
+  const size_t dot = sourceFile.rfind('.');
+  const size_t length = dot == std::string_view::npos ? sourceFile.size() : dot;
+  const char* in = sourceFile.data();
+  for (size_t i = 0; i < length; ++i)
+    out[i] = in[i] == '\\' ? '/' : in[i];
+  out[length] = '\n';
+  return length + 1;
+}
 
-  bool Resize(size_t size) {
-    void* moved = realloc(data, size);
-    if (!moved)
-      return false;
-    data = static_cast<char*>(moved);
-    capacity = size;
+// The scan's buffer: [lineStart, filled) is a line not yet ended, of which
+// [lineStart, searched) is known to hold no line feed.
+struct ScanBuffer {
+  MemoryBlock block;
+  size_t lineStart = 0;
+  size_t searched = 0;
+  size_t filled = 0;
+
+  // Moves the unfinished line to `into`, which becomes the buffer; returns
+  // the block that was the buffer before.
+  MemoryBlock Replace(MemoryBlock into) {
+    const size_t kept = filled - lineStart;
+    if (kept > 0)
+      memcpy(into.data(), block.data() + lineStart, kept);
+    std::swap(block, into);
+    searched -= lineStart;
+    filled = kept;
+    lineStart = 0;
+    return into;
+  }
+
+  // Keeps only the unfinished line, at the front, with room for a block
+  // after it. A line that outgrows the buffer doubles it; once it has
+  // ended, the memory goes back.
+  bool MakeRoom(size_t blockSize) {
+    const size_t kept = filled - lineStart;
+    if (lineStart > 0) {
+      memmove(block.data(), block.data() + lineStart, kept);
+      searched -= lineStart;
+      filled = kept;
+      lineStart = 0;
+    }
+    if (block.capacity() - kept < blockSize) {
+      const size_t doubled = 2 * block.capacity();
+      return block.Resize(doubled > kept + blockSize ? doubled
+                                                     : kept + blockSize);
+    }
+    if (block.capacity() > 4 * blockSize && kept < blockSize)
+      block.Resize(2 * blockSize);
     return true;
   }
 };
 
-// Turns a captured path into a list entry: everything from the last dot is
-// cut off and backslashes become slashes.
-void AppendEntry(std::string_view sourceFile, SourceFileList* list) {
-  const size_t dot = sourceFile.rfind('.');
-  if (dot != std::string_view::npos)
-    sourceFile = sourceFile.substr(0, dot);
-  std::string& text = list->text;
-  const size_t start = text.size();
-  text.append(sourceFile);
-  for (size_t i = start; i < text.size(); ++i) {
-    if (text[i] == '\\')
-      text[i] = '/';
-  }
-  text.push_back('\n');
-  ++list->count;
-}
-
-void ScanLine(const char* begin, const char* end, SourceFileList* list) {
-  if (end != begin && end[-1] == '\r')
+// Examines the line [begin, end) of `buffer` and adds its entry, if any.
+bool ScanLine(size_t begin, size_t end, size_t blockSize, ScanBuffer* buffer,
+              SourceFileList* list) {
+  char* const data = buffer->block.data();
+  if (end != begin && data[end - 1] == '\r')
     --end;  // CR LF is one line end
   std::string_view sourceFile;
-  if (MatchCompileLine(std::string_view(begin, static_cast<size_t>(end - begin)),
-                       &sourceFile))
-    AppendEntry(sourceFile, list);
+  if (!MatchCompileLine(std::string_view(data + begin, end - begin),
+                        &sourceFile))
+    return true;
+  if (sourceFile.size() < kAdoptedEntry) {
+    char* out = list->Reserve(sourceFile.size() + 1);
+    if (!out)
+      return false;
+    list->Extend(WriteEntry(sourceFile, out));
+    ++list->count;
+    return true;
+  }
+
+  // A huge entry is made in place, and the buffer that holds it becomes a
+  // piece of the list.
+  const size_t pathStart = static_cast<size_t>(sourceFile.data() - data);
+  const size_t entryEnd = pathStart + WriteEntry(sourceFile, data + pathStart);
+  const size_t kept = buffer->filled - buffer->lineStart;
+  MemoryBlock fresh(kept + blockSize > 2 * blockSize ? kept + blockSize
+                                                     : 2 * blockSize);
+  if (!fresh.data())
+    return false;
+  list->Adopt(buffer->Replace(std::move(fresh)), pathStart, entryEnd, 1);
+  return true;
 }
 
 }  // namespace
-
-std::vector<std::string> SourceFileList::Entries() const {
-  std::vector<std::string> entries;
-  size_t begin = 0;
-  for (size_t end; (end = text.find('\n', begin)) != std::string::npos;
-       begin = end + 1)
-    entries.emplace_back(text, begin, end - begin);
-  return entries;
-}
 
 bool ScanBuildLog(std::istream& input, SourceFileList* list,
                   size_t blockSize) {
@@ -80,52 +115,35 @@ bool ScanBuildLog(std::istream& input, SourceFileList* list,
   if (blockSize == 0)
     blockSize = kScanBlockSize;
 
-  // The buffer holds [lineStart, filled): the start of a line not yet ended,
-  // of which [lineStart, searched) is known to hold no line feed.
-  ReadBuffer buffer;
-  size_t lineStart = 0;
-  size_t searched = 0;
-  size_t filled = 0;
+  ScanBuffer buffer;
   for (bool atEnd = false; !atEnd;) {
-    // Keep only the unfinished line, at the front, and make room for a block.
-    if (lineStart > 0) {
-      memmove(buffer.data, buffer.data + lineStart, filled - lineStart);
-      filled -= lineStart;
-      searched -= lineStart;
-      lineStart = 0;
-    }
-    if (buffer.capacity - filled < blockSize) {
-      size_t wanted = buffer.capacity * 2;
-      if (wanted < filled + blockSize)
-        wanted = filled + blockSize;
-      if (!buffer.Resize(wanted))
-        return false;
-    } else if (buffer.capacity > 4 * blockSize && filled < blockSize) {
-      // A long line has passed; give its memory back.
-      buffer.Resize(2 * blockSize);
-    }
-
-    input.read(buffer.data + filled, static_cast<std::streamsize>(blockSize));
+    if (!buffer.MakeRoom(blockSize))
+      return false;
+    char* const data = buffer.block.data();
+    input.read(data + buffer.filled, static_cast<std::streamsize>(blockSize));
     size_t got = static_cast<size_t>(input.gcount());
     if (input.bad())
       return false;
     atEnd = got < blockSize;
-    if (const void* stop = memchr(buffer.data + filled, kEndOfText, got)) {
+    if (const void* stop = memchr(data + buffer.filled, kEndOfText, got)) {
       got = static_cast<size_t>(static_cast<const char*>(stop) -
-                                (buffer.data + filled));
+                                (data + buffer.filled));
       atEnd = true;
     }
-    filled += got;
+    buffer.filled += got;
 
-    const char* const end = buffer.data + filled;
-    const char* next = buffer.data + searched;
-    while (const void* found = memchr(next, '\n', static_cast<size_t>(end - next))) {
-      const char* lineEnd = static_cast<const char*>(found);
-      ScanLine(buffer.data + lineStart, lineEnd, list);
-      next = lineEnd + 1;
-      lineStart = static_cast<size_t>(next - buffer.data);
+    while (const void* found = memchr(buffer.block.data() + buffer.searched,
+                                      '\n', buffer.filled - buffer.searched)) {
+      const size_t lineEnd =
+          static_cast<size_t>(static_cast<const char*>(found) -
+                              buffer.block.data());
+      buffer.searched = lineEnd + 1;
+      const size_t lineStart = buffer.lineStart;
+      buffer.lineStart = lineEnd + 1;
+      if (!ScanLine(lineStart, lineEnd, blockSize, &buffer, list))
+        return false;
     }
-    searched = filled;
+    buffer.searched = buffer.filled;
   }
   // What is left is a last line without a line feed: it does not count.
   return true;

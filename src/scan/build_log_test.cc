@@ -123,7 +123,41 @@ TEST(ScanBuildLog, TenMegabyteLine) {
   SourceFileList list;
   ASSERT_TRUE(ScanBuildLog(input, &list));
   ASSERT_EQ(2u, list.count);
-  EXPECT_EQ(path + "\nc\n", list.text);
+  EXPECT_EQ(path + "\nc\n", list.Text());
+}
+
+// A stream of `repeats` copies of `unit`, made up as it is read.
+class RepeatingBuffer : public std::streambuf {
+ public:
+  RepeatingBuffer(std::string unit, uint64_t repeats)
+      : unit_(std::move(unit)), repeats_(repeats) {}
+
+ protected:
+  int_type underflow() override {
+    if (repeats_ == 0)
+      return traits_type::eof();
+    --repeats_;
+    setg(unit_.data(), unit_.data(), unit_.data() + unit_.size());
+    return traits_type::to_int_type(unit_[0]);
+  }
+
+ private:
+  std::string unit_;
+  uint64_t repeats_;
+};
+
+// Sizes past 4 GiB must not wrap. The stream repeats one cache-resident
+// stretch, so this takes well under a second.
+TEST(ScanBuildLog, MoreThanFourGiB) {
+  const std::string unit = "3> Compiling ../../big/a.c ...\r\n" +
+                           std::string(40000, 'o') + " lib.c ...\n";
+  const uint64_t repeats = (uint64_t{9} << 29) / unit.size() + 1;  // 4.5 GiB
+  RepeatingBuffer buffer(unit, repeats);
+  std::istream input(&buffer);
+  SourceFileList list;
+  ASSERT_TRUE(ScanBuildLog(input, &list));
+  EXPECT_EQ(repeats, list.count);
+  EXPECT_EQ(repeats * 6, list.size());  // "big/a\n" each
 }
 
 // A stream whose storage fails partway through, as a disk or a special file

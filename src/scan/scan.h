@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "scan/memory_block.h"
+
 /// The regular expression that defines a compile line, in ECMAScript syntax.
 /// A whole line must match it; capture group 1 is the source path as the log
 /// spells it. MatchCompileLine gives exactly this expression's results without
@@ -29,23 +31,35 @@ bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
 ///
 /// Kept as the text of the list file itself: every entry followed by a line
 /// feed. An entry never holds a line feed (lines end there), so the text is
-/// its own index, and a log with millions of compile lines costs one growing
-/// buffer instead of one allocation per entry. Duplicates and empty entries
-/// stay, in their places.
+/// its own index, and a log with millions of compile lines costs a few large
+/// blocks instead of one allocation per entry. The text lies in pieces that
+/// are never moved once written, so the list grows without copying itself.
+/// Duplicates and empty entries stay, in their places.
 struct SourceFileList {
-  std::string text;
+  /// Bytes [begin, end) of `block` are the next stretch of the text.
+  struct Piece {
+    MemoryBlock block;
+    size_t begin = 0;
+    size_t end = 0;
+  };
+  std::vector<Piece> pieces;
   uint64_t count = 0;
 
-  void Clear() {
-    text.clear();
-    count = 0;
-  }
-  void Append(std::string_view entry) {
-    text.append(entry);
-    text.push_back('\n');
-    ++count;
-  }
-  /// The entries one by one; meant for small lists and tests.
+  void Clear();
+  /// Room for `length` more bytes of text, to be filled and then taken with
+  /// Extend(length); null when memory ran out.
+  char* Reserve(size_t length);
+  void Extend(size_t length) { pieces.back().end += length; }
+  /// Appends `entry` and its line feed; false when memory ran out.
+  bool Append(std::string_view entry);
+  /// Makes bytes [begin, end) of `block`, one or more whole entries with their
+  /// line feeds, the next stretch of the text, without copying them.
+  void Adopt(MemoryBlock block, size_t begin, size_t end, uint64_t entries);
+
+  /// The size of the text in bytes.
+  uint64_t size() const;
+  /// The whole text, and the entries one by one: for small lists and tests.
+  std::string Text() const;
   std::vector<std::string> Entries() const;
 };
 
@@ -60,7 +74,8 @@ constexpr size_t kScanBlockSize = size_t{1} << 20;
 /// the line end. A last line without a line feed is not examined. A Ctrl-Z
 /// byte (0x1A) ends the input, as text-mode reading does on Windows, so that
 /// one log gives one list on every platform. Returns false when reading failed
-/// before the end of the input; `list` then holds what was found until then.
+/// before the end of the input, or memory ran out; `list` then holds what was
+/// found until then.
 bool ScanBuildLog(std::istream& input, SourceFileList* list,
                   size_t blockSize = kScanBlockSize);
 

@@ -1,0 +1,82 @@
+#include "scan/scan.h"
+
+#include <cstring>
+
+namespace {
+
+// The first piece is small, for the many short lists; the next ones are
+// large enough for huge pages and double up to a size where the cost of a
+// new piece no longer matters.
+constexpr size_t kFirstPiece = size_t{64} << 10;
+constexpr size_t kSecondPiece = size_t{2} << 20;
+constexpr size_t kMaxDoublings = 3;  // up to 16 MiB
+
+}  // namespace
+
+void SourceFileList::Clear() {
+  pieces.clear();
+  count = 0;
+}
+
+char* SourceFileList::Reserve(size_t length) {
+  if (!pieces.empty()) {
+    Piece& last = pieces.back();
+    if (last.block.capacity() - last.end >= length)
+      return last.block.data() + last.end;
+  }
+  size_t capacity = kFirstPiece;
+  if (!pieces.empty()) {
+    const size_t doublings =
+        pieces.size() - 1 < kMaxDoublings ? pieces.size() - 1 : kMaxDoublings;
+    capacity = kSecondPiece << doublings;
+  }
+  if (capacity < length)
+    capacity = length;
+  MemoryBlock block(capacity);
+  if (!block.data())
+    return nullptr;
+  pieces.push_back(Piece{std::move(block), 0, 0});
+  return pieces.back().block.data();
+}
+
+bool SourceFileList::Append(std::string_view entry) {
+  char* out = Reserve(entry.size() + 1);
+  if (!out)
+    return false;
+  if (!entry.empty())
+    memcpy(out, entry.data(), entry.size());
+  out[entry.size()] = '\n';
+  Extend(entry.size() + 1);
+  ++count;
+  return true;
+}
+
+void SourceFileList::Adopt(MemoryBlock block, size_t begin, size_t end,
+                           uint64_t entries) {
+  pieces.push_back(Piece{std::move(block), begin, end});
+  count += entries;
+}
+
+uint64_t SourceFileList::size() const {
+  uint64_t total = 0;
+  for (const Piece& piece : pieces)
+    total += piece.end - piece.begin;
+  return total;
+}
+
+std::string SourceFileList::Text() const {
+  std::string text;
+  for (const Piece& piece : pieces)
+    text.append(piece.block.data() + piece.begin, piece.end - piece.begin);
+  return text;
+}
+
+std::vector<std::string> SourceFileList::Entries() const {
+  const std::string text = Text();
+  std::vector<std::string> entries;
+  size_t begin = 0;
+  for (size_t end; (end = text.find('\n', begin)) != std::string::npos;
+       begin = end + 1)
+    entries.emplace_back(text, begin, end - begin);
+  return entries;
+}
