@@ -115,15 +115,26 @@ TEST(ScanBuildLog, LinesLongerThanABlock) {
   }
 }
 
+// A path this long is turned into its entry where it lies in the buffer,
+// and the list goes on after it.
 TEST(ScanBuildLog, TenMegabyteLine) {
-  const std::string path(10 << 20, 'q');
-  std::istringstream input("Compiling ../../" + path + ".c ...\n" +
-                           std::string(10 << 20, 'z') + "\n" +
-                           "Compiling ../../c.c ...\n");
-  SourceFileList list;
-  ASSERT_TRUE(ScanBuildLog(input, &list));
-  ASSERT_EQ(2u, list.count);
-  EXPECT_EQ(path + "\nc\n", list.Text());
+  std::string path;
+  while (path.size() < (10u << 20))
+    path += "dir.v2\\sub/";
+  std::string entry = path + "file";
+  for (char& c : entry)
+    if (c == '\\')
+      c = '/';
+  const std::string log = "Compiling ../../" + path + "file.c ...\r\n" +
+                          std::string(10 << 20, 'z') + "\n" +
+                          "Compiling ../../c.c ...\nCompiling ../../d.c ...\n";
+  for (const size_t blockSize : {size_t{4096}, kScanBlockSize}) {
+    std::istringstream input(log);
+    SourceFileList list;
+    ASSERT_TRUE(ScanBuildLog(input, &list, blockSize));
+    EXPECT_EQ(3u, list.count);
+    EXPECT_TRUE(list.Text() == entry + "\nc\nd\n") << "block size " << blockSize;
+  }
 }
 
 // A stream of `repeats` copies of `unit`, made up as it is read.
