@@ -8,7 +8,7 @@ import shutil
 import tempfile
 import unittest
 
-from shiptest import ScratchTestCase, run, setting
+from shiptest import ScratchTestCase, need, run, setting
 
 SOURCE_DIR = setting("KESTRANE_SOURCE_DIR")
 BUILD_DIR = setting("KESTRANE_BUILD_DIR")
@@ -53,8 +53,7 @@ class DebianPackageTests(ScratchTestCase):
         self.assertTrue(summary and extended, "a summary and an extended description")
 
     def test_lintian_finds_no_error_or_warning(self):
-        if not shutil.which("lintian"):
-            self.skipTest("lintian is not installed")
+        need("lintian")
         proc = run(["lintian", "--fail-on", "error,warning", "--info", self.deb], check=False)
         self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
 

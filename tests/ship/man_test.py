@@ -4,19 +4,13 @@
 
 import os
 import re
-import shutil
 import unittest
 
-from shiptest import run, setting
+from shiptest import need, run, setting
 
 PAGE = setting("KESTRANE_MANUAL_PAGE")
 SECTIONS = ["NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "FILES",
             "EXAMPLES", "NOTES"]
-
-
-def need(program):
-    if not shutil.which(program):
-        raise unittest.SkipTest("%s is not installed" % program)
 
 
 class ManualPageTests(unittest.TestCase):

@@ -35,6 +35,16 @@ def run(args, cwd=None, check=True, env=None):
     return proc
 
 
+def need(program):
+    """Skips the test when `program` is missing, except in CI, which installs
+    every checker: there a missing one fails rather than passing unseen."""
+    if shutil.which(program):
+        return
+    if os.environ.get("CI"):
+        raise AssertionError("%s is not installed" % program)
+    raise unittest.SkipTest("%s is not installed" % program)
+
+
 class ScratchTestCase(unittest.TestCase):
     """A test with a fresh scratch folder, self.tmp, removed afterwards."""
 
