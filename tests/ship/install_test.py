@@ -66,11 +66,7 @@ class InstallTreeTests(ScratchTestCase):
 
     def test_installed_tool_lists_the_supplier_log(self):
         install(self.tmp)
-        out = self.path("sources.txt")
-        run([self.path("bin", "kestrane"),
-             "--input=" + os.path.join(EXAMPLES, "supplier-build.log"), "--output=" + out])
-        with open(out, "rb") as got, open(os.path.join(EXAMPLES, "supplier-build.expected"), "rb") as want:
-            self.assertEqual(got.read(), want.read())
+        self.assertListsExampleLog(self.path("bin", "kestrane"))
 
 
 class ExampleBuildTests(ScratchTestCase):

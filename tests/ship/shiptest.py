@@ -54,3 +54,12 @@ class ScratchTestCase(unittest.TestCase):
 
     def path(self, *parts):
         return os.path.join(self.tmp, *parts)
+
+    def assertListsExampleLog(self, program):
+        """`program`, an installed kestrane, turns the bundled supplier log
+        into the list that goes with it."""
+        examples = os.path.join(setting("KESTRANE_SOURCE_DIR"), "examples")
+        out = self.path("example-sources.txt")
+        run([program, "--input=" + os.path.join(examples, "supplier-build.log"), "--output=" + out])
+        with open(out, "rb") as got, open(os.path.join(examples, "supplier-build.expected"), "rb") as want:
+            self.assertEqual(got.read(), want.read())
