@@ -35,13 +35,12 @@ class DebianPackageTests(ScratchTestCase):
         return run(["dpkg-deb", "--field", self.deb, name]).stdout.strip()
 
     def test_control_fields(self):
-        run(["dpkg-deb", "--info", self.deb])
-        version = VERSION
+        self.assertEqual(run(["dpkg-deb", "--info", self.deb]).stderr, "", "dpkg-deb warned")
         architecture = run(["dpkg", "--print-architecture"]).stdout.strip()
         self.assertEqual(self.field("Package"), "kestrane")
-        self.assertEqual(self.field("Version"), version)
+        self.assertEqual(self.field("Version"), VERSION)
         self.assertEqual(self.field("Architecture"), architecture)
-        self.assertEqual(os.path.basename(self.deb), "kestrane_%s_%s.deb" % (version, architecture))
+        self.assertEqual(os.path.basename(self.deb), "kestrane_%s_%s.deb" % (VERSION, architecture))
         self.assertRegex(self.field("Maintainer"), r"^[^<>]+ <[^@<>]+@[^@<>]+>$")
         # The libraries the program is linked with, found by dpkg-shlibdeps.
         depends = [d.split()[0] for d in self.field("Depends").split(",")]
