@@ -1,0 +1,54 @@
+# What `cmake --install` puts under the prefix: the tool, its manual page, its
+# documents, and the CMake package through which other projects find the tool
+# and the kestrane_sources() helper. Test programs are never installed.
+
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+# What the tool does, in one line: the manual page's NAME line and the
+# packages' summary.
+set(KESTRANE_SUMMARY
+    "list the source files that a build log announces as compiled")
+
+if(WIN32)
+  # A Windows user unpacks one folder: the program and its documents side by
+  # side, the CMake package in cmake/, where find_package looks on Windows.
+  set(KESTRANE_BIN_DIR .)
+  set(KESTRANE_DOC_DIR .)
+  set(KESTRANE_CMAKE_DIR cmake)
+  set(KESTRANE_LICENSE_NAME LICENSE.txt)
+else()
+  set(KESTRANE_BIN_DIR ${CMAKE_INSTALL_BINDIR})
+  # Named after the package, which Debian requires, not after the project.
+  set(KESTRANE_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrane)
+  set(KESTRANE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrane)
+  set(KESTRANE_LICENSE_NAME LICENSE)
+endif()
+
+install(TARGETS kestrane EXPORT KestraneTargets
+        RUNTIME DESTINATION ${KESTRANE_BIN_DIR})
+install(FILES README.md DESTINATION ${KESTRANE_DOC_DIR})
+install(FILES LICENSE DESTINATION ${KESTRANE_DOC_DIR}
+        RENAME ${KESTRANE_LICENSE_NAME})
+
+# The manual page carries the project's version and the build's date
+# (SOURCE_DATE_EPOCH, when set, makes that date reproducible).
+string(TIMESTAMP KESTRANE_MAN_DATE "%Y-%m-%d" UTC)
+configure_file(man/kestrane.1.in man/kestrane.1 @ONLY)
+set(KESTRANE_MANUAL_PAGE ${PROJECT_BINARY_DIR}/man/kestrane.1)
+if(NOT WIN32)
+  install(FILES ${KESTRANE_MANUAL_PAGE}
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# The CMake package. The tool runs on the build machine whatever the consuming
+# project targets, so the version check ignores the pointer size.
+write_basic_package_version_file(KestraneConfigVersion.cmake
+  VERSION ${PROJECT_VERSION}
+  COMPATIBILITY SameMajorVersion
+  ARCH_INDEPENDENT)
+install(EXPORT KestraneTargets NAMESPACE Kestrane::
+        DESTINATION ${KESTRANE_CMAKE_DIR})
+install(FILES cmake/KestraneConfig.cmake cmake/Kestrane.cmake
+              ${PROJECT_BINARY_DIR}/KestraneConfigVersion.cmake
+        DESTINATION ${KESTRANE_CMAKE_DIR})

@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""kestrane_sources(), taken from this source tree and run by a probe project.
+
+The probe (probe/CMakeLists.txt) calls the function on a log that a test
+writes and saves what it returned, one source per line.
+"""
+
+import os
+import stat
+import tempfile
+import unittest
+
+from shiptest import ScratchTestCase, run, setting
+
+SOURCE_DIR = setting("KESTRANE_SOURCE_DIR")
+CMAKE = setting("CMAKE_COMMAND")
+NINJA = setting("CMAKE_MAKE_PROGRAM")
+TOOL = setting("KESTRANE_COMMAND")
+PROBE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "probe")
+
+
+def flat(text):
+    """`text` with every run of white space made one blank: CMake wraps errors."""
+    return " ".join(text.split())
+
+
+class ProbeTestCase(ScratchTestCase):
+    def write_log(self, data, name="build.log"):
+        path = self.path(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def configure(self, log, tool=TOOL, root=None, extension=None):
+        """Configures the probe in a new build folder, self.build; returns the
+        process (not checked)."""
+        self.build = tempfile.mkdtemp(prefix="build-", dir=self.tmp)
+        build = self.build
+        args = [CMAKE, "-S", PROBE, "-B", build, "-G", "Ninja",
+                "-DCMAKE_MAKE_PROGRAM=" + NINJA,
+                "-DKESTRANE_SOURCE_DIR=" + SOURCE_DIR, "-DPROBE_LOG=" + log]
+        if tool:
+            args.append("-DKESTRANE_EXECUTABLE=" + tool)
+        if root is not None:
+            args.append("-DPROBE_ROOT=" + root)
+        if extension is not None:
+            args.append("-DPROBE_EXTENSION=" + extension)
+        return run(args, check=False)
+
+    def sources(self, log, **options):
+        proc = self.configure(log, **options)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        with open(os.path.join(self.build, "sources.txt"), "rb") as f:
+            return f.read().split(b"\n")[:-1]
+
+    def assertConfigureFails(self, log, *texts, **options):
+        proc = self.configure(log, **options)
+        self.assertNotEqual(proc.returncode, 0, proc.stdout)
+        for text in texts:
+            self.assertIn(flat(text), flat(proc.stderr))
+        return proc
+
+    def fake_windows_tool(self, list_data, console, status):
+        """A stand-in for the Windows build under an emulator: CR LF on the
+        console and in the list, which the native build never writes."""
+        path = self.path("Kestrane.sh")
+        with open(path, "w") as f:
+            f.write("#!/bin/sh\n"
+                    "for a; do case $a in --output=*) out=${a#--output=};; esac; done\n"
+                    "printf '%s' '" + console + "'\n"
+                    "[ %d -ne 0 ] && exit %d\n" % (status, status) +
+                    "printf '%s' '" + list_data + "' > \"$out\"\n")
+        os.chmod(path, os.stat(path).st_mode | stat.S_IXUSR)
+        return path
+
+
+class ListTests(ProbeTestCase):
+    def test_entries_keep_log_order_and_bytes(self):
+        log = self.write_log(
+            b"2> Compiling ..\\..\\src\\b\\z.c ...\r\n"
+            b"noise\r\n"
+            b"3> Compiling ../../src/a/y.c ...\n"
+            b"4> Compiling ..\\..\\src\\b\\z.c ...\r\n"
+            b"Compiling ../../.c ...\r\n"
+            b"Compiling ../../Quelle/\xc3\x9cbersicht.c ...\r\n"
+            b"Compiling ../../alt/\xfcber.c ...\r\n"
+            b"Compiling ../../dir.old/x.c ...\r\n"
+            b"Compiling ../../never.c ...", name="supplier logs/build.log")
+        self.assertEqual(self.sources(log, root="/r/"), [
+            b"/r/src/b/z.c", b"/r/src/a/y.c", b"/r/src/b/z.c", b"/r/.c",
+            b"/r/Quelle/\xc3\x9cbersicht.c", b"/r/alt/\xfcber.c", b"/r/dir.old/x.c"])
+
+    def test_root_and_extension(self):
+        log = self.write_log(b"Compiling ../../b/z.c ...\nCompiling ../../a.c ...\n")
+        cases = [
+            ("neither", {}, [b"b/z.c", b"a.c"]),
+            ("relative root", {"root": "fw"}, [b"fw/b/z.c", b"fw/a.c"]),
+            ("other extension", {"extension": ".p"}, [b"b/z.p", b"a.p"]),
+            ("empty extension", {"extension": ""}, [b"b/z", b"a"]),
+        ]
+        for name, options, expected in cases:
+            with self.subTest(name):
+                self.assertEqual(self.sources(log, **options), expected)
+
+    def test_log_without_compile_lines(self):
+        self.assertEqual(self.sources(self.write_log(b"Linking app.elf ...\r\n")), [])
+
+    def test_windows_list_with_cr_lf(self):
+        tool = self.fake_windows_tool("x\r\n\r\ny/z\r\n", "Kestrane.exe version 1.1\r\n(c)\r\n", 0)
+        self.assertEqual(self.sources(self.write_log(b""), tool=tool), [b"x.c", b".c", b"y/z.c"])
+
+
+class FailureTests(ProbeTestCase):
+    def test_missing_log(self):
+        log = self.path("missing.log")
+        self.assertConfigureFails(log, "the supplier's build log does not exist: " + log)
+
+    def test_tool_message_is_shown_with_the_log(self):
+        log = self.path("logs")
+        os.mkdir(log)
+        self.assertConfigureFails(log, "could not list the sources of the supplier's build log " + log,
+                                  "It said: Kestrane error: Could not open input file (exit status")
+
+    def test_message_follows_the_identification_lines(self):
+        tool = self.fake_windows_tool(
+            "", "Kestrane.exe version 1.1 from Dec  8 2026\r\n(c) the Kestrane developers\r\n"
+                "Kestrane error: Could not open input file\r\n", 254)
+        log = self.write_log(b"")
+        self.assertConfigureFails(log, "It said: Kestrane error: Could not open input file (exit status 254)",
+                                  tool=tool)
+
+    def test_path_the_tool_would_take_for_an_option(self):
+        log = self.write_log(b"Compiling ../../a.c ...\n", name="x--output/build.log")
+        self.assertConfigureFails(log, "would misread this path", log)
+
+    def test_entry_a_cmake_list_cannot_carry(self):
+        for entry in [b"a;b", b"a[b", b"c]"]:
+            with self.subTest(entry):
+                log = self.write_log(b"Compiling ../../ok.c ...\nCompiling ../../" + entry + b".c ...\n")
+                self.assertConfigureFails(log, "a CMake list cannot carry", entry.decode())
+
+    def test_no_tool(self):
+        self.assertConfigureFails(self.write_log(b""), "no kestrane to run", tool=None)
+
+
+if __name__ == "__main__":
+    unittest.main()
