@@ -32,6 +32,12 @@ DATE_FORM = re.compile(r"(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) ( [1-
 MONTHS = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec".split()
 
 
+def setUpModule():
+    for setting in ("KESTRANE_COMMAND", "KESTRANE_COPYRIGHT"):
+        if not os.environ.get(setting):
+            raise RuntimeError(setting + " is not set")
+
+
 def expected_date():
     """The build date SOURCE_DATE_EPOCH names, or None when it is not set."""
     epoch = os.environ.get("SOURCE_DATE_EPOCH")
