@@ -5,11 +5,6 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# What the tool does, in one line: the manual page's NAME line and the
-# packages' summary.
-set(KESTRANE_SUMMARY
-    "list the source files that a build log announces as compiled")
-
 if(WIN32)
   # A Windows user unpacks one folder: the program and its documents side by
   # side, the CMake package in cmake/, where find_package looks on Windows.

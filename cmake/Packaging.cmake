@@ -1,9 +1,9 @@
 # Packages made with cpack: a Debian package from the native build, a ZIP from
 # the Windows build. Both take what the install rules install, and their
-# version is the project's, all four numbers of it.
+# version is the package version of cmake/version_info.cmake.
 
 set(CPACK_PACKAGE_NAME kestrane)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${KESTRANE_PACKAGE_VERSION})
 set(CPACK_PACKAGE_VENDOR "the Kestrane developers")
 set(CPACK_PACKAGE_CONTACT "Kestrane developers <kestrane@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${KESTRANE_SUMMARY})

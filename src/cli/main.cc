@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "identity/banner.h"
 #include "scan/scan.h"
 
 namespace {
@@ -40,7 +41,10 @@ bool OpenInput(const std::string& path, std::ifstream* input) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // The identification banner is printed here, before anything else.
+  // Before anything else. With an empty argument vector argv[0] is the null
+  // pointer that ends it, and the banner takes that for a program without
+  // readable version information: it prints nothing.
+  ShowVersionBanner(argv[0]);
 
   if (argc < 2) {
     PrintLine("Kestrane error: Not enough command line arguments.");

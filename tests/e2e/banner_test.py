@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""The identification banner, as the built executables print it.
+
+Settings (environment variables):
+  KESTRANE_COMMAND        required; the command that starts the tool (as for
+                          cli_test.py). Its banner must read
+                          "Kestrane.exe version 1.1 from <build date>" and the
+                          copyright notice.
+  KESTRANE_COPYRIGHT      required; the notice the build put in.
+  KESTRANE_PROBE_COMMAND  optional; the command that starts a banner probe,
+                          with {} where the probe's name goes
+                          ("wine build/windows/tests/banner_probe_{}.exe").
+                          The probes print only the banner of their own
+                          executable, each from a variant of the version
+                          resource; without this setting they are skipped.
+  SOURCE_DATE_EPOCH       when set (at build time and here), the build date
+                          must be the day it names, in UTC.
+
+Console lines are compared, not bytes: under Windows they end in CR LF.
+"""
+
+import os
+import re
+import shlex
+import subprocess
+import time
+import unittest
+
+COPYRIGHT = os.environ.get("KESTRANE_COPYRIGHT", "")
+PROBE_COMMAND = os.environ.get("KESTRANE_PROBE_COMMAND", "")
+DATE_FORM = re.compile(r"(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) ( [1-9]|[12][0-9]|3[01]) [0-9]{4}\Z")
+MONTHS = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec".split()
+
+
+def setUpModule():
+    for setting in ("KESTRANE_COMMAND", "KESTRANE_COPYRIGHT"):
+        if not os.environ.get(setting):
+            raise RuntimeError(setting + " is not set")
+
+
+def expected_date():
+    """The build date SOURCE_DATE_EPOCH names, or None when it is not set."""
+    epoch = os.environ.get("SOURCE_DATE_EPOCH")
+    if epoch is None:
+        return None
+    t = time.gmtime(int(epoch))
+    return "%s %2d %d" % (MONTHS[t.tm_mon - 1], t.tm_mday, t.tm_year)
+
+
+def run(words):
+    """Start `words`; return (exit status, console lines)."""
+    proc = subprocess.run(words, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=60)
+    lines = [l[:-1] if l.endswith("\r") else l
+             for l in proc.stdout.decode("latin-1").split("\n")[:-1]]
+    return proc.returncode, lines
+
+
+class BannerTestCase(unittest.TestCase):
+    def assertBanner(self, words, status, name, version, notice, lines_after):
+        """The run of `words` ends with `status`, and its console holds the
+        banner for file `name`, `version` and `notice`, then `lines_after`."""
+        got_status, lines = run(words)
+        self.assertEqual(got_status, status, lines)
+        self.assertGreaterEqual(len(lines), 2, lines)
+        head = "%s version %s from " % (name, version)
+        self.assertTrue(lines[0].startswith(head), lines)
+        date = lines[0][len(head):]
+        self.assertRegex(date, DATE_FORM)
+        if expected_date() is not None:
+            self.assertEqual(date, expected_date())
+        self.assertEqual(lines[1], notice)
+        self.assertEqual(lines[2:], lines_after)
+
+
+class ToolBannerTests(BannerTestCase):
+    def test_banner_comes_first(self):
+        # No arguments: the banner, then the usage.
+        words = shlex.split(os.environ["KESTRANE_COMMAND"])
+        self.assertBanner(words, 255, "Kestrane.exe", "1.1", COPYRIGHT, [
+            "Kestrane error: Not enough command line arguments.",
+            "Usage: Kestrane.exe",
+            " --input=INFILE",
+            " --output=OUTFILE",
+        ])
+
+
+class ProbeBannerTests(BannerTestCase):
+    def setUp(self):
+        if not PROBE_COMMAND:
+            self.skipTest("KESTRANE_PROBE_COMMAND is not set")
+
+    def probe(self, name):
+        return shlex.split(PROBE_COMMAND.replace("{}", name))
+
+    def test_variant_resources(self):
+        # (probe, file name, version text, notice), the probe's resource
+        # changed from Kestrane.exe's as the name says.
+        cases = [
+            ("no_copyright", "Kestrane.exe", "1.1", ""),
+            ("no_filename", "", "1.1", COPYRIGHT),
+            ("version_10_20", "Kestrane.exe", "10.20", COPYRIGHT),
+            ("version_max", "Kestrane.exe", "65535.65535", COPYRIGHT),
+        ]
+        for probe, name, version, notice in cases:
+            with self.subTest(probe):
+                self.assertBanner(self.probe(probe), 0, name, version, notice, [])
+
+    def test_no_version_resource_prints_nothing(self):
+        self.assertEqual(run(self.probe("no_resource")), (0, []))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,90 @@
+# Kestrane.exe, cross-built with MinGW-w64 beside the native build and tested
+# under Wine: the end-to-end suite, the banner as Windows reads it from the
+# version resource, and the lists of both executables compared. Without
+# MinGW-w64 or Wine these tests are reported as skipped, each by name.
+
+option(KESTRANE_WINDOWS_TESTS
+  "Cross-build Kestrane.exe and test it under Wine when MinGW-w64 and Wine are installed" ON)
+find_program(KESTRANE_MINGW_CXX x86_64-w64-mingw32-g++-posix)
+find_program(KESTRANE_MINGW_WINDRES x86_64-w64-mingw32-windres)
+find_program(KESTRANE_MINGW_OBJDUMP x86_64-w64-mingw32-objdump)
+# Debian's wine64 package puts the 64-bit loader and its server outside PATH.
+find_program(KESTRANE_WINE NAMES wine64 wine PATHS /usr/lib/wine)
+find_program(KESTRANE_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine)
+
+set(wine_tests e2e.windows banner.windows lists.cross_platform)
+set(missing "")
+if(NOT KESTRANE_WINDOWS_TESTS)
+  set(missing "KESTRANE_WINDOWS_TESTS is OFF")
+elseif(NOT KESTRANE_MINGW_CXX OR NOT KESTRANE_MINGW_WINDRES OR NOT KESTRANE_MINGW_OBJDUMP)
+  set(missing "MinGW-w64 is not installed (Debian: g++-mingw-w64-x86-64-posix)")
+elseif(NOT KESTRANE_WINE OR NOT KESTRANE_WINESERVER)
+  set(missing "Wine is not installed (Debian: wine64)")
+endif()
+if(missing)
+  message(STATUS "Windows tests skipped: ${missing}")
+  foreach(test windows.executable ${wine_tests})
+    add_test(NAME ${test} COMMAND Python3::Interpreter -c
+      "import sys; print('skipped: ' + sys.argv[1]); sys.exit(77)" "${missing}")
+    set_tests_properties(${test} PROPERTIES SKIP_RETURN_CODE 77)
+  endforeach()
+  return()
+endif()
+
+include(ExternalProject)
+set(windows_dir ${CMAKE_BINARY_DIR}/windows)
+ExternalProject_Add(kestrane_windows
+  SOURCE_DIR ${PROJECT_SOURCE_DIR}
+  BINARY_DIR ${windows_dir}
+  CMAKE_ARGS
+    -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake
+    -DCMAKE_BUILD_TYPE=Release
+    -DKESTRANE_BUILD_TESTS=ON
+  BUILD_ALWAYS ON  # the inner build decides what is out of date
+  INSTALL_COMMAND ""
+  BUILD_BYPRODUCTS ${windows_dir}/Kestrane.exe)
+
+# One Wine prefix in the build tree, and one wineserver for the whole test
+# run (see wine_prefix.py): the prefix's first start takes several seconds,
+# and each run after it a fraction of one.
+set(wine_env
+  WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wine
+  WINEDEBUG=-all
+  WINEDLLOVERRIDES=mscoree,mshtml=)  # no Mono or Gecko installer on first start
+foreach(step start stop)
+  add_test(NAME wine.${step}
+    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.py ${step})
+  set_tests_properties(wine.${step} PROPERTIES ENVIRONMENT
+    "${wine_env};KESTRANE_WINE=${KESTRANE_WINE};KESTRANE_WINESERVER=${KESTRANE_WINESERVER}")
+endforeach()
+set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine)
+set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
+
+# Start commands, split like a shell would.
+set(exe_command "'${KESTRANE_WINE}' '${windows_dir}/Kestrane.exe'")
+set(native_command "'$<TARGET_FILE:kestrane>'")
+
+add_test(NAME windows.executable
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/windows_executable_test.py)
+set_tests_properties(windows.executable PROPERTIES ENVIRONMENT
+  "KESTRANE_EXE=${windows_dir}/Kestrane.exe;KESTRANE_OBJDUMP=${KESTRANE_MINGW_OBJDUMP}")
+
+add_test(NAME e2e.windows
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/cli_test.py)
+set_tests_properties(e2e.windows PROPERTIES ENVIRONMENT
+  "KESTRANE_COMMAND=${exe_command};KESTRANE_TARGET=windows;KESTRANE_BANNER_LINES=2")
+
+add_test(NAME banner.windows
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/banner_test.py)
+set_tests_properties(banner.windows PROPERTIES ENVIRONMENT
+  "KESTRANE_COMMAND=${exe_command};KESTRANE_COPYRIGHT=${KESTRANE_STRING_LegalCopyright};KESTRANE_PROBE_COMMAND='${KESTRANE_WINE}' '${windows_dir}/tests/banner_probe_{}.exe'")
+
+add_test(NAME lists.cross_platform
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/cross_platform_test.py)
+set_tests_properties(lists.cross_platform PROPERTIES ENVIRONMENT
+  "KESTRANE_COMMAND=${native_command};KESTRANE_WINDOWS_COMMAND=${exe_command}")
+
+foreach(test IN LISTS wine_tests)
+  set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT ${wine_env})
+endforeach()
+set_tests_properties(${wine_tests} PROPERTIES FIXTURES_REQUIRED wine)
