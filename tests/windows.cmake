@@ -12,7 +12,7 @@ find_program(KESTRANE_MINGW_OBJDUMP x86_64-w64-mingw32-objdump)
 find_program(KESTRANE_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 find_program(KESTRANE_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine)
 
-set(wine_tests e2e.windows banner.windows lists.cross_platform)
+set(wine_tests e2e.windows banner.windows lists.cross_platform ship.zip)
 set(missing "")
 if(NOT KESTRANE_WINDOWS_TESTS)
   set(missing "KESTRANE_WINDOWS_TESTS is OFF")
@@ -83,6 +83,12 @@ add_test(NAME lists.cross_platform
   COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/cross_platform_test.py)
 set_tests_properties(lists.cross_platform PROPERTIES ENVIRONMENT
   "KESTRANE_COMMAND=${native_command};KESTRANE_WINDOWS_COMMAND=${exe_command}")
+
+# The ZIP that cpack makes of the Windows build, unpacked and run.
+add_test(NAME ship.zip
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/ship/zip_test.py)
+set_tests_properties(ship.zip PROPERTIES ENVIRONMENT
+  "KESTRANE_WINDOWS_BUILD_DIR=${windows_dir};KESTRANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};KESTRANE_VERSION=${KESTRANE_PACKAGE_VERSION};CPACK_COMMAND=${CMAKE_CPACK_COMMAND};KESTRANE_WINE=${KESTRANE_WINE}")
 
 foreach(test IN LISTS wine_tests)
   set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT ${wine_env})

@@ -12,7 +12,7 @@ from shiptest import ScratchTestCase, need, run, setting
 
 BUILD_DIR = setting("KESTRANE_BUILD_DIR")
 CPACK = setting("CPACK_COMMAND")
-VERSION = setting("KESTRANE_VERSION")  # the project's version
+VERSION = setting("KESTRANE_VERSION")  # the package version
 
 
 class DebianPackageTests(ScratchTestCase):
