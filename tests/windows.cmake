@@ -64,31 +64,31 @@ set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
 set(exe_command "'${KESTRANE_WINE}' '${windows_dir}/Kestrane.exe'")
 set(native_command "'$<TARGET_FILE:kestrane>'")
 
-add_test(NAME windows.executable
-  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/windows_executable_test.py)
-set_tests_properties(windows.executable PROPERTIES ENVIRONMENT
-  "KESTRANE_EXE=${windows_dir}/Kestrane.exe;KESTRANE_OBJDUMP=${KESTRANE_MINGW_OBJDUMP}")
+add_script_test(windows.executable windows_executable_test.py
+  KESTRANE_EXE=${windows_dir}/Kestrane.exe
+  KESTRANE_OBJDUMP=${KESTRANE_MINGW_OBJDUMP})
 
-add_test(NAME e2e.windows
-  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/cli_test.py)
-set_tests_properties(e2e.windows PROPERTIES ENVIRONMENT
-  "KESTRANE_COMMAND=${exe_command};KESTRANE_TARGET=windows;KESTRANE_BANNER_LINES=2")
+add_script_test(e2e.windows e2e/cli_test.py
+  KESTRANE_COMMAND=${exe_command}
+  KESTRANE_TARGET=windows
+  KESTRANE_BANNER_LINES=2)
 
-add_test(NAME banner.windows
-  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/banner_test.py)
-set_tests_properties(banner.windows PROPERTIES ENVIRONMENT
-  "KESTRANE_COMMAND=${exe_command};KESTRANE_COPYRIGHT=${KESTRANE_STRING_LegalCopyright};KESTRANE_PROBE_COMMAND='${KESTRANE_WINE}' '${windows_dir}/tests/banner_probe_{}.exe'")
+add_script_test(banner.windows e2e/banner_test.py
+  KESTRANE_COMMAND=${exe_command}
+  KESTRANE_COPYRIGHT=${KESTRANE_STRING_LegalCopyright}
+  "KESTRANE_PROBE_COMMAND='${KESTRANE_WINE}' '${windows_dir}/tests/banner_probe_{}.exe'")
 
-add_test(NAME lists.cross_platform
-  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/cross_platform_test.py)
-set_tests_properties(lists.cross_platform PROPERTIES ENVIRONMENT
-  "KESTRANE_COMMAND=${native_command};KESTRANE_WINDOWS_COMMAND=${exe_command}")
+add_script_test(lists.cross_platform e2e/cross_platform_test.py
+  KESTRANE_COMMAND=${native_command}
+  KESTRANE_WINDOWS_COMMAND=${exe_command})
 
 # The ZIP that cpack makes of the Windows build, unpacked and run.
-add_test(NAME ship.zip
-  COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/ship/zip_test.py)
-set_tests_properties(ship.zip PROPERTIES ENVIRONMENT
-  "KESTRANE_WINDOWS_BUILD_DIR=${windows_dir};KESTRANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};KESTRANE_VERSION=${KESTRANE_PACKAGE_VERSION};CPACK_COMMAND=${CMAKE_CPACK_COMMAND};KESTRANE_WINE=${KESTRANE_WINE}")
+add_script_test(ship.zip ship/zip_test.py
+  KESTRANE_WINDOWS_BUILD_DIR=${windows_dir}
+  KESTRANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}
+  KESTRANE_VERSION=${KESTRANE_PACKAGE_VERSION}
+  CPACK_COMMAND=${CMAKE_CPACK_COMMAND}
+  KESTRANE_WINE=${KESTRANE_WINE})
 
 foreach(test IN LISTS wine_tests)
   set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT ${wine_env})

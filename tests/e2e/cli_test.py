@@ -131,40 +131,37 @@ class ArgumentTests(ToolTestCase):
         self.assertEqual(run([], self.tmp), (NO_ARGS, USAGE))
         self.assertFolderHolds()
 
+    def assertFailsTouchingNothing(self, cases, expected):
+        """Each (description, arguments) case, run in a folder that holds
+        log.txt and an empty folder named folder, ends with `expected` and
+        leaves the folder as it was."""
+        for name, args in cases:
+            with self.subTest(name), tempfile.TemporaryDirectory(dir=self.tmp) as d:
+                with open(os.path.join(d, "log.txt"), "wb") as f:
+                    f.write(compile_line("a.c"))
+                os.mkdir(os.path.join(d, "folder"))
+                self.assertEqual(run(args, cwd=d), expected)
+                self.assertEqual(sorted(os.listdir(d)), ["folder", "log.txt"])
+                self.assertEqual(os.listdir(os.path.join(d, "folder")), [])
+
     def test_input_that_cannot_be_opened(self):
-        # (description, arguments); the folder holds log.txt and the directory logs.
-        cases = [
+        self.assertFailsTouchingNothing([
             ("lone --help", ["--help"]),
             ("--input= with nothing after it", ["--input=", "--output=out.txt"]),
             ("value given as a separate argument", ["--input", "log.txt", "--output=out.txt"]),
             ("first --input yields nothing, later one ignored", ["--input=", "--input=log.txt", "--output=out.txt"]),
             ("no --input at all", ["--output=out.txt"]),
             ("missing file", ["--input=missing.log", "--output=out.txt"]),
-            ("directory", ["--input=logs", "--output=out.txt"]),
-        ]
-        for name, args in cases:
-            with self.subTest(name), tempfile.TemporaryDirectory(dir=self.tmp) as d:
-                with open(os.path.join(d, "log.txt"), "wb") as f:
-                    f.write(compile_line("a.c"))
-                os.mkdir(os.path.join(d, "logs"))
-                self.assertEqual(run(args, cwd=d), (INPUT_FAILED, NO_INPUT))
-                self.assertEqual(sorted(os.listdir(d)), ["log.txt", "logs"])
+            ("directory", ["--input=folder", "--output=out.txt"]),
+        ], (INPUT_FAILED, NO_INPUT))
 
     def test_output_that_cannot_be_opened(self):
-        cases = [
+        self.assertFailsTouchingNothing([
             ("no --output", ["--input=log.txt"]),
             ("--output= with nothing after it", ["--input=log.txt", "--output="]),
-            ("directory", ["--input=log.txt", "--output=lists"]),
+            ("directory", ["--input=log.txt", "--output=folder"]),
             ("missing folder", ["--input=log.txt", "--output=missing/out.txt"]),
-        ]
-        for name, args in cases:
-            with self.subTest(name), tempfile.TemporaryDirectory(dir=self.tmp) as d:
-                with open(os.path.join(d, "log.txt"), "wb") as f:
-                    f.write(compile_line("a.c"))
-                os.mkdir(os.path.join(d, "lists"))
-                self.assertEqual(run(args, cwd=d), (OUTPUT_FAILED, NO_OUTPUT))
-                self.assertEqual(sorted(os.listdir(d)), ["lists", "log.txt"])
-                self.assertEqual(os.listdir(os.path.join(d, "lists")), [])
+        ], (OUTPUT_FAILED, NO_OUTPUT))
 
     def test_option_value_starts_at_fixed_index(self):
         # (description, arguments, file read -> entry, file written)

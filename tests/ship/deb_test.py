@@ -2,45 +2,28 @@
 """The Debian package: built by cpack from the build folder, checked by
 dpkg-deb and lintian, unpacked into a scratch root and run there."""
 
-import glob
 import os
-import shutil
-import tempfile
 import unittest
 
-from shiptest import ScratchTestCase, need, run, setting
+from shiptest import PackageTestCase, need, run, setting
 
-BUILD_DIR = setting("KESTRANE_BUILD_DIR")
-CPACK = setting("CPACK_COMMAND")
 VERSION = setting("KESTRANE_VERSION")  # the package version
 
 
-class DebianPackageTests(ScratchTestCase):
-    @classmethod
-    def setUpClass(cls):
-        # One package for all tests: cpack takes a few seconds.
-        cls.out = tempfile.mkdtemp(prefix="kestrane-deb-")
-        run([CPACK, "-G", "DEB", "--config", os.path.join(BUILD_DIR, "CPackConfig.cmake"),
-             "-B", cls.out])
-        packages = glob.glob(os.path.join(cls.out, "*.deb"))
-        if len(packages) != 1:
-            raise AssertionError("expected one package, cpack made %s" % packages)
-        cls.deb = packages[0]
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.out, ignore_errors=True)
+class DebianPackageTests(PackageTestCase):
+    GENERATOR = "DEB"
+    BUILD_DIR = setting("KESTRANE_BUILD_DIR")
 
     def field(self, name):
-        return run(["dpkg-deb", "--field", self.deb, name]).stdout.strip()
+        return run(["dpkg-deb", "--field", self.package, name]).stdout.strip()
 
     def test_control_fields(self):
-        self.assertEqual(run(["dpkg-deb", "--info", self.deb]).stderr, "", "dpkg-deb warned")
+        self.assertEqual(run(["dpkg-deb", "--info", self.package]).stderr, "", "dpkg-deb warned")
         architecture = run(["dpkg", "--print-architecture"]).stdout.strip()
         self.assertEqual(self.field("Package"), "kestrane")
         self.assertEqual(self.field("Version"), VERSION)
         self.assertEqual(self.field("Architecture"), architecture)
-        self.assertEqual(os.path.basename(self.deb), "kestrane_%s_%s.deb" % (VERSION, architecture))
+        self.assertEqual(os.path.basename(self.package), "kestrane_%s_%s.deb" % (VERSION, architecture))
         self.assertRegex(self.field("Maintainer"), r"^[^<>]+ <[^@<>]+@[^@<>]+>$")
         # The libraries the program is linked with, found by dpkg-shlibdeps.
         depends = [d.split()[0] for d in self.field("Depends").split(",")]
@@ -51,11 +34,11 @@ class DebianPackageTests(ScratchTestCase):
 
     def test_lintian_finds_no_error_or_warning(self):
         need("lintian")
-        proc = run(["lintian", "--fail-on", "error,warning", "--info", self.deb], check=False)
+        proc = run(["lintian", "--fail-on", "error,warning", "--info", self.package], check=False)
         self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
 
     def test_unpacked_tool_lists_the_supplier_log(self):
-        run(["dpkg-deb", "-x", self.deb, self.tmp])
+        run(["dpkg-deb", "-x", self.package, self.tmp])
         self.assertListsExampleLog(self.path("usr", "bin", "kestrane"))
         # What Debian asks of the documents, done while packing.
         for name in ["usr/share/man/man1/kestrane.1.gz", "usr/share/doc/kestrane/copyright",

@@ -3,6 +3,7 @@
 Settings come from the environment; tests/CMakeLists.txt sets them.
 """
 
+import glob
 import os
 import shutil
 import subprocess
@@ -63,3 +64,25 @@ class ScratchTestCase(unittest.TestCase):
         run([program, "--input=" + os.path.join(examples, "supplier-build.log"), "--output=" + out])
         with open(out, "rb") as got, open(os.path.join(examples, "supplier-build.expected"), "rb") as want:
             self.assertEqual(got.read(), want.read())
+
+
+class PackageTestCase(ScratchTestCase):
+    """Tests of one package, made by cpack once for the whole class: with
+    GENERATOR ("DEB", "ZIP") from the CPackConfig.cmake in BUILD_DIR."""
+
+    GENERATOR = None
+    BUILD_DIR = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.out = tempfile.mkdtemp(prefix="kestrane-package-")
+        run([setting("CPACK_COMMAND"), "-G", cls.GENERATOR,
+             "--config", os.path.join(cls.BUILD_DIR, "CPackConfig.cmake"), "-B", cls.out])
+        packages = glob.glob(os.path.join(cls.out, "*." + cls.GENERATOR.lower()))
+        if len(packages) != 1:
+            raise AssertionError("expected one package, cpack made %s" % packages)
+        cls.package = packages[0]
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.out, ignore_errors=True)
