@@ -7,6 +7,7 @@
 
 #include "scan/scan.h"
 
+#include <algorithm>
 #include <cstring>
 #include <istream>
 #include <utility>
@@ -32,44 +33,29 @@ size_t WriteEntry(std::string_view sourceFile, char* out) {
   return length + 1;
 }
 
-// The scan's buffer: [lineStart, filled) is a line not yet ended, of which
-// [lineStart, searched) is known to hold no line feed.
+// The scan's buffer: [lineStart, filled) is a line not yet ended.
 struct ScanBuffer {
   MemoryBlock block;
   size_t lineStart = 0;
-  size_t searched = 0;
   size_t filled = 0;
 
-  // Moves the unfinished line to `into`, which becomes the buffer; returns
-  // the block that was the buffer before.
-  MemoryBlock Replace(MemoryBlock into) {
-    const size_t kept = filled - lineStart;
-    if (kept > 0)
-      memcpy(into.data(), block.data() + lineStart, kept);
-    std::swap(block, into);
-    searched -= lineStart;
-    filled = kept;
+  // Moves the unfinished line to the front of `to`.
+  void MoveLineTo(char* to) {
+    filled -= lineStart;
+    if (filled > 0)
+      memmove(to, block.data() + lineStart, filled);
     lineStart = 0;
-    return into;
   }
 
   // Keeps only the unfinished line, at the front, with room for a block
   // after it. A line that outgrows the buffer doubles it; once it has
   // ended, the memory goes back.
   bool MakeRoom(size_t blockSize) {
-    const size_t kept = filled - lineStart;
-    if (lineStart > 0) {
-      memmove(block.data(), block.data() + lineStart, kept);
-      searched -= lineStart;
-      filled = kept;
-      lineStart = 0;
-    }
-    if (block.capacity() - kept < blockSize) {
-      const size_t doubled = 2 * block.capacity();
-      return block.Resize(doubled > kept + blockSize ? doubled
-                                                     : kept + blockSize);
-    }
-    if (block.capacity() > 4 * blockSize && kept < blockSize)
+    if (lineStart > 0)
+      MoveLineTo(block.data());
+    if (block.capacity() - filled < blockSize)
+      return block.Resize(std::max(2 * block.capacity(), filled + blockSize));
+    if (block.capacity() > 4 * blockSize && filled < blockSize)
       block.Resize(2 * blockSize);
     return true;
   }
@@ -90,20 +76,20 @@ bool ScanLine(size_t begin, size_t end, size_t blockSize, ScanBuffer* buffer,
     if (!out)
       return false;
     list->Extend(WriteEntry(sourceFile, out));
-    ++list->count;
     return true;
   }
 
   // A huge entry is made in place, and the buffer that holds it becomes a
-  // piece of the list.
+  // piece of the list. What follows the line came with the last read, less
+  // than a block, so the fresh buffer keeps it with room for another read.
   const size_t pathStart = static_cast<size_t>(sourceFile.data() - data);
   const size_t entryEnd = pathStart + WriteEntry(sourceFile, data + pathStart);
-  const size_t kept = buffer->filled - buffer->lineStart;
-  MemoryBlock fresh(kept + blockSize > 2 * blockSize ? kept + blockSize
-                                                     : 2 * blockSize);
+  MemoryBlock fresh(2 * blockSize);
   if (!fresh.data())
     return false;
-  list->Adopt(buffer->Replace(std::move(fresh)), pathStart, entryEnd, 1);
+  buffer->MoveLineTo(fresh.data());
+  std::swap(buffer->block, fresh);
+  list->Adopt(std::move(fresh), pathStart, entryEnd);
   return true;
 }
 
@@ -119,6 +105,8 @@ bool ScanBuildLog(std::istream& input, SourceFileList* list,
   for (bool atEnd = false; !atEnd;) {
     if (!buffer.MakeRoom(blockSize))
       return false;
+    // The unfinished line before this read holds no line feed.
+    size_t searchFrom = buffer.filled;
     char* const data = buffer.block.data();
     input.read(data + buffer.filled, static_cast<std::streamsize>(blockSize));
     size_t got = static_cast<size_t>(input.gcount());
@@ -132,18 +120,17 @@ bool ScanBuildLog(std::istream& input, SourceFileList* list,
     }
     buffer.filled += got;
 
-    while (const void* found = memchr(buffer.block.data() + buffer.searched,
-                                      '\n', buffer.filled - buffer.searched)) {
-      const size_t lineEnd =
-          static_cast<size_t>(static_cast<const char*>(found) -
-                              buffer.block.data());
-      buffer.searched = lineEnd + 1;
+    // A line may hand the buffer to the list, so its address is taken anew.
+    while (const void* found = memchr(buffer.block.data() + searchFrom, '\n',
+                                      buffer.filled - searchFrom)) {
+      const size_t lineEnd = static_cast<size_t>(
+          static_cast<const char*>(found) - buffer.block.data());
       const size_t lineStart = buffer.lineStart;
       buffer.lineStart = lineEnd + 1;
       if (!ScanLine(lineStart, lineEnd, blockSize, &buffer, list))
         return false;
+      searchFrom = buffer.lineStart;
     }
-    buffer.searched = buffer.filled;
   }
   // What is left is a last line without a line feed: it does not count.
   return true;

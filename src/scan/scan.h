@@ -46,15 +46,19 @@ struct SourceFileList {
   uint64_t count = 0;
 
   void Clear();
-  /// Room for `length` more bytes of text, to be filled and then taken with
-  /// Extend(length); null when memory ran out.
+  /// Room for `length` more bytes of text, to be filled with one entry and
+  /// its line feed and then taken with Extend(length); null when memory ran
+  /// out.
   char* Reserve(size_t length);
-  void Extend(size_t length) { pieces.back().end += length; }
+  void Extend(size_t length) {
+    pieces.back().end += length;
+    ++count;
+  }
   /// Appends `entry` and its line feed; false when memory ran out.
   bool Append(std::string_view entry);
-  /// Makes bytes [begin, end) of `block`, one or more whole entries with their
-  /// line feeds, the next stretch of the text, without copying them.
-  void Adopt(MemoryBlock block, size_t begin, size_t end, uint64_t entries);
+  /// Makes bytes [begin, end) of `block`, one entry and its line feed, the
+  /// next stretch of the text, without copying them.
+  void Adopt(MemoryBlock block, size_t begin, size_t end);
 
   /// The size of the text in bytes.
   uint64_t size() const;

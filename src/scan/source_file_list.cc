@@ -1,5 +1,6 @@
 #include "scan/scan.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -19,20 +20,14 @@ void SourceFileList::Clear() {
 }
 
 char* SourceFileList::Reserve(size_t length) {
+  size_t capacity = kFirstPiece;
   if (!pieces.empty()) {
     Piece& last = pieces.back();
     if (last.block.capacity() - last.end >= length)
       return last.block.data() + last.end;
+    capacity = kSecondPiece << std::min(pieces.size() - 1, kMaxDoublings);
   }
-  size_t capacity = kFirstPiece;
-  if (!pieces.empty()) {
-    const size_t doublings =
-        pieces.size() - 1 < kMaxDoublings ? pieces.size() - 1 : kMaxDoublings;
-    capacity = kSecondPiece << doublings;
-  }
-  if (capacity < length)
-    capacity = length;
-  MemoryBlock block(capacity);
+  MemoryBlock block(std::max(capacity, length));
   if (!block.data())
     return nullptr;
   pieces.push_back(Piece{std::move(block), 0, 0});
@@ -47,14 +42,12 @@ bool SourceFileList::Append(std::string_view entry) {
     memcpy(out, entry.data(), entry.size());
   out[entry.size()] = '\n';
   Extend(entry.size() + 1);
-  ++count;
   return true;
 }
 
-void SourceFileList::Adopt(MemoryBlock block, size_t begin, size_t end,
-                           uint64_t entries) {
+void SourceFileList::Adopt(MemoryBlock block, size_t begin, size_t end) {
   pieces.push_back(Piece{std::move(block), begin, end});
-  count += entries;
+  ++count;
 }
 
 uint64_t SourceFileList::size() const {
