@@ -12,6 +12,8 @@
 #include <istream>
 #include <utility>
 
+#include "scan/utf16.h"
+
 namespace {
 
 constexpr char kEndOfText = '\x1a';  // Ctrl-Z
@@ -93,14 +95,8 @@ bool ScanLine(size_t begin, size_t end, size_t blockSize, ScanBuffer* buffer,
   return true;
 }
 
-}  // namespace
-
-bool ScanBuildLog(std::istream& input, SourceFileList* list,
-                  size_t blockSize) {
-  list->Clear();
-  if (blockSize == 0)
-    blockSize = kScanBlockSize;
-
+// The scan of the log's text, `input`, into `list`.
+bool ScanText(std::istream& input, SourceFileList* list, size_t blockSize) {
   ScanBuffer buffer;
   for (bool atEnd = false; !atEnd;) {
     if (!buffer.MakeRoom(blockSize))
@@ -131,9 +127,26 @@ bool ScanBuildLog(std::istream& input, SourceFileList* list,
         return false;
       searchFrom = buffer.lineStart;
     }
+    if (list->sink)
+      list->Drain();
   }
   // What is left is a last line without a line feed: it does not count.
   return true;
+}
+
+}  // namespace
+
+bool ScanBuildLog(std::istream& input, SourceFileList* list,
+                  size_t blockSize) {
+  list->Clear();
+  if (blockSize == 0)
+    blockSize = kScanBlockSize;
+  const Utf16Order order = ReadByteOrderMark(input);
+  if (order == Utf16Order::kNone)
+    return ScanText(input, list, blockSize);
+  Utf16Buffer decoded(input, order);
+  std::istream text(&decoded);
+  return ScanText(text, list, blockSize) && !decoded.failed();
 }
 
 bool ScanBuildLog(std::ifstream& input, SourceFileList* list) {

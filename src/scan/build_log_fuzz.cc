@@ -1,6 +1,7 @@
 // Fuzz target: the block-wise scan against a plain reading of the line rules,
 // with blocks small enough that lines and line ends straddle them. The first
-// byte of the input chooses the block size.
+// byte of the input chooses the block size. UTF-16 logs are decoded whole
+// here, and a stretch at a time by the scan.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,11 +14,51 @@
 
 namespace {
 
+void AppendUtf8(uint32_t c, std::string* text) {
+  if (c < 0x80) {
+    *text += static_cast<char>(c);
+    return;
+  }
+  const int length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+  *text += static_cast<char>((0xF00 >> length) | c >> (6 * (length - 1)));
+  for (int k = length - 2; k >= 0; --k)
+    *text += static_cast<char>(0x80 | (c >> (6 * k) & 0x3F));
+}
+
+// A log with a UTF-16 byte-order mark is its text in UTF-8: pairs of
+// surrogates joined, a lone one or a lone last byte U+FFFD.
+std::string Text(const std::string& log) {
+  const auto byte = [&](size_t i) -> uint32_t {
+    return static_cast<unsigned char>(log[i]);
+  };
+  if (log.size() < 2 || !((byte(0) == 0xFF && byte(1) == 0xFE) ||
+                          (byte(0) == 0xFE && byte(1) == 0xFF)))
+    return log;
+  const bool big = byte(0) == 0xFE;
+  std::vector<uint32_t> units;
+  for (size_t i = 2; i + 1 < log.size(); i += 2)
+    units.push_back(big ? byte(i) << 8 | byte(i + 1) : byte(i + 1) << 8 | byte(i));
+  std::string text;
+  for (size_t i = 0; i < units.size(); ++i) {
+    const uint32_t u = units[i];
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() &&
+        units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+      AppendUtf8(0x10000 + ((u - 0xD800) << 10) + (units[++i] - 0xDC00), &text);
+    } else {
+      AppendUtf8(u >= 0xD800 && u < 0xE000 ? 0xFFFD : u, &text);
+    }
+  }
+  if (log.size() % 2 == 1)
+    AppendUtf8(0xFFFD, &text);
+  return text;
+}
+
 // The rules, one at a time: the input ends at Ctrl-Z; lines end at a line
 // feed, one CR before it belongs to the line end; a last line without a line
 // feed does not count; an entry is the path up to its last dot, with slashes
 // for backslashes.
-std::vector<std::string> ReferenceScan(std::string log) {
+std::vector<std::string> ReferenceScan(const std::string& input) {
+  std::string log = Text(input);
   const size_t stop = log.find('\x1a');
   if (stop != std::string::npos)
     log.resize(stop);

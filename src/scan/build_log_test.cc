@@ -102,6 +102,88 @@ TEST(ScanBuildLog, CtrlZEndsTheInput) {
   }
 }
 
+// `text`, valid UTF-8, as UTF-16 with its byte-order mark.
+std::string Utf16(const std::string& text, bool bigEndian) {
+  std::u16string units;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    uint32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k)
+      c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += length;
+    if (c >= 0x10000) {
+      units += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      c = 0xDC00 + ((c - 0x10000) & 0x3FF);
+    }
+    units += static_cast<char16_t>(c);
+  }
+  std::string bytes = bigEndian ? "\xfe\xff" : "\xff\xfe";
+  for (const char16_t unit : units) {
+    const char pair[2] = {static_cast<char>(unit & 0xFF),
+                          static_cast<char>(unit >> 8)};
+    bytes += bigEndian ? pair[1] : pair[0];
+    bytes += bigEndian ? pair[0] : pair[1];
+  }
+  return bytes;
+}
+
+TEST(ScanBuildLog, Utf16LogsGiveTheListOfTheirUtf8Text) {
+  // Longer than the decoder's reads, as well as than the scan's blocks.
+  const std::string longPath(100000, 'p');
+  const std::string log =
+      "1> Compiling ..\\..\\Quelle\\\u00dcbersicht.c ...\r\n"
+      "Compiling ../../\u65e5\u672c/\u03b1.c ...\n"
+      "Compiling ../../" + longPath + ".c ...\r\n"
+      "Compiling ../../\U0001F600.c ...\r\n"
+      "Compiling ../../a.c ...\n\x1a" "Compiling ../../after.c ...\n";
+  const Entries entries = {"Quelle/\u00dcbersicht", "\u65e5\u672c/\u03b1",
+                           longPath, "\U0001F600", "a"};
+  EXPECT_EQ(entries, Scan(log));
+  EXPECT_EQ(entries, Scan(Utf16(log, false)));
+  EXPECT_EQ(entries, Scan(Utf16(log, true)));
+  // A lone surrogate becomes U+FFFD (ED A0 80 is the UTF-8 form of U+D800).
+  EXPECT_EQ((Entries{"x\xef\xbf\xbd"}),
+            Scan(Utf16("Compiling ../../x\xed\xa0\x80.c ...\n", false)));
+}
+
+// Takes the list's text as the scan hands it over.
+struct StringSink : ListSink {
+  std::string text;
+  std::vector<size_t> writes;
+  void Write(const char* data, size_t size) override {
+    text.append(data, size);
+    writes.push_back(size);
+  }
+};
+
+TEST(ScanBuildLog, HandsTheListToItsSinkAsItGoes) {
+  std::string log;
+  for (int i = 0; i < 200000; ++i)
+    log += "Compiling ../../module_" + std::to_string(i) + ".c ...\r\n";
+  const std::string huge(20 << 20, 'h');
+  log += "Compiling ../../" + huge + ".c ...\nCompiling ../../z.c ...\n";
+  std::istringstream wholeInput(log);
+  SourceFileList whole;
+  ASSERT_TRUE(ScanBuildLog(wholeInput, &whole));
+
+  std::istringstream input(log);
+  SourceFileList streamed;
+  StringSink sink;
+  streamed.sink = &sink;
+  ASSERT_TRUE(ScanBuildLog(input, &streamed));
+  EXPECT_TRUE(sink.text == whole.Text());
+  EXPECT_EQ(whole.count, streamed.count);
+  // Nothing is left, and the list never held more than a block's entries,
+  // but with the huge one; its buffer is not kept.
+  EXPECT_EQ(0u, streamed.size());
+  for (const size_t size : sink.writes)
+    EXPECT_TRUE(size <= kScanBlockSize || size > huge.size()) << size;
+  ASSERT_LE(streamed.pieces.size(), 1u);
+  for (const SourceFileList::Piece& piece : streamed.pieces)
+    EXPECT_LT(piece.block.capacity(), huge.size());
+}
+
 TEST(ScanBuildLog, LinesLongerThanABlock) {
   const std::string path(5000, 'p');
   const std::string log = "Compiling ../../" + path + ".c ...\r\n" +

@@ -27,6 +27,18 @@ bool MatchCompileLine(std::string_view line, std::string* sourceFile);
 /// As above, but `sourceFile` views the path inside `line` instead of copying.
 bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
 
+/// Takes the text of a list as the scan finds it, so that a list need not be
+/// held whole in memory: the list file being written, for one.
+class ListSink {
+ public:
+  /// Takes the next `size` bytes of the text. A sink whose writing failed
+  /// keeps that failure to itself and drops what follows.
+  virtual void Write(const char* data, size_t size) = 0;
+
+ protected:
+  ~ListSink() = default;
+};
+
 /// The compiled source files, in the order of their lines in the log.
 ///
 /// Kept as the text of the list file itself: every entry followed by a line
@@ -44,6 +56,9 @@ struct SourceFileList {
   };
   std::vector<Piece> pieces;
   uint64_t count = 0;
+  /// When set, the scan hands the text to the sink as it goes, and the list
+  /// keeps only what it has not handed over yet.
+  ListSink* sink = nullptr;
 
   void Clear();
   /// Room for `length` more bytes of text, to be filled with one entry and
@@ -59,8 +74,11 @@ struct SourceFileList {
   /// Makes bytes [begin, end) of `block`, one entry and its line feed, the
   /// next stretch of the text, without copying them.
   void Adopt(MemoryBlock block, size_t begin, size_t end);
+  /// Hands the text held to the sink, keeping a block of ordinary size for
+  /// what comes next.
+  void Drain();
 
-  /// The size of the text in bytes.
+  /// The size of the text held, in bytes.
   uint64_t size() const;
   /// The whole text, and the entries one by one: for small lists and tests.
   std::string Text() const;
@@ -77,9 +95,12 @@ constexpr size_t kScanBlockSize = size_t{1} << 20;
 /// A line ends at a line feed; one carriage return right before it belongs to
 /// the line end. A last line without a line feed is not examined. A Ctrl-Z
 /// byte (0x1A) ends the input, as text-mode reading does on Windows, so that
-/// one log gives one list on every platform. Returns false when reading failed
-/// before the end of the input, or memory ran out; `list` then holds what was
-/// found until then.
+/// one log gives one list on every platform. A log that begins with a UTF-16
+/// byte-order mark is read as UTF-16 and scanned as its UTF-8 text; any other
+/// log is bytes, as they stand. With a sink, the list is handed to it after
+/// every block and at the end. Returns false when reading failed before the
+/// end of the input, or memory ran out; `list` then holds what was found
+/// until then.
 bool ScanBuildLog(std::istream& input, SourceFileList* list,
                   size_t blockSize = kScanBlockSize);
 

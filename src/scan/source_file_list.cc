@@ -11,6 +11,7 @@ namespace {
 constexpr size_t kFirstPiece = size_t{64} << 10;
 constexpr size_t kSecondPiece = size_t{2} << 20;
 constexpr size_t kMaxDoublings = 3;  // up to 16 MiB
+constexpr size_t kLargestPiece = kSecondPiece << kMaxDoublings;
 
 }  // namespace
 
@@ -48,6 +49,18 @@ bool SourceFileList::Append(std::string_view entry) {
 void SourceFileList::Adopt(MemoryBlock block, size_t begin, size_t end) {
   pieces.push_back(Piece{std::move(block), begin, end});
   ++count;
+}
+
+void SourceFileList::Drain() {
+  if (pieces.empty())
+    return;
+  for (const Piece& piece : pieces)
+    sink->Write(piece.block.data() + piece.begin, piece.end - piece.begin);
+  // The block of a huge entry goes; an ordinary one takes the next entries.
+  MemoryBlock last = std::move(pieces.back().block);
+  pieces.clear();
+  if (last.capacity() <= kLargestPiece)
+    pieces.push_back(Piece{std::move(last), 0, 0});
 }
 
 uint64_t SourceFileList::size() const {

@@ -1,0 +1,86 @@
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "scan/utf16.h"
+
+namespace {
+
+// `units` as the bytes of UTF-16 in either order.
+std::string Bytes(const std::u16string& units, bool bigEndian) {
+  std::string bytes;
+  for (const char16_t unit : units) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+  }
+  return bytes;
+}
+
+// Decodes `bytes` cut in two at `cut`, as two reads would give them.
+std::string Decode(const std::string& bytes, bool bigEndian, size_t cut) {
+  Utf16Decoder decoder;
+  decoder.bigEndian = bigEndian;
+  std::string text(Utf8Room(bytes.size()) * 2, '\0');
+  size_t length = DecodeUtf16(&decoder, bytes.data(), cut, false, &text[0]);
+  length += DecodeUtf16(&decoder, bytes.data() + cut, bytes.size() - cut, true,
+                        &text[length]);
+  text.resize(length);
+  return text;
+}
+
+TEST(DecodeUtf16, EveryCutInEitherOrder) {
+  const struct {
+    const char* name;
+    std::u16string units;
+    std::string text;
+    std::string tail;  // after the last complete unit: a lone byte
+  } cases[] = {
+      {"ASCII, NUL and Ctrl-Z", std::u16string(u"a\r\n\x1a\0z", 6),
+       std::string("a\r\n\x1a\0z", 6), ""},
+      {"two and three bytes", u"\u00e9\u20ac\uFFFD", "\xc3\xa9\xe2\x82\xac\xef\xbf\xbd", ""},
+      {"surrogate pair", u"x\U0001F600y", "x\xf0\x9f\x98\x80y", ""},
+      {"lone high surrogate", u"\xd83d" u"a", "\xef\xbf\xbd" "a", ""},
+      {"high surrogate twice", u"\xd83d\xd83d\xde00", "\xef\xbf\xbd\xf0\x9f\x98\x80", ""},
+      {"lone low surrogate", u"a\xde00", "a\xef\xbf\xbd", ""},
+      {"high surrogate at the end", u"a\xd83d", "a\xef\xbf\xbd", ""},
+      {"odd byte at the end", u"a", "a\xef\xbf\xbd", "b"},
+  };
+  for (const auto& c : cases) {
+    for (const bool bigEndian : {false, true}) {
+      const std::string bytes = Bytes(c.units, bigEndian) + c.tail;
+      for (size_t cut = 0; cut <= bytes.size(); ++cut) {
+        SCOPED_TRACE(testing::Message() << c.name << (bigEndian ? " BE" : " LE")
+                                        << ", cut at " << cut);
+        EXPECT_EQ(c.text, Decode(bytes, bigEndian, cut));
+      }
+    }
+  }
+}
+
+TEST(ReadByteOrderMark, TakesOnlyAMark) {
+  const struct {
+    std::string log;
+    Utf16Order order;
+    std::string rest;  // what is read after it
+  } cases[] = {
+      {"\xff\xfe" "a", Utf16Order::kLittleEndian, "a"},
+      {"\xfe\xff", Utf16Order::kBigEndian, ""},
+      {"\xff", Utf16Order::kNone, "\xff"},
+      {"\xff\xff", Utf16Order::kNone, "\xff\xff"},
+      {"\xfe" "a", Utf16Order::kNone, "\xfe" "a"},
+      {"\xef\xbb\xbf" "a", Utf16Order::kNone, "\xef\xbb\xbf" "a"},
+      {"", Utf16Order::kNone, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.log));
+    std::istringstream input(c.log);
+    EXPECT_EQ(c.order, ReadByteOrderMark(input));
+    std::ostringstream rest;
+    rest << input.rdbuf();
+    EXPECT_EQ(c.rest, rest.str());
+  }
+}
+
+}  // namespace
