@@ -51,11 +51,24 @@ set(wine_env
   WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wine
   WINEDEBUG=-all
   WINEDLLOVERRIDES=mscoree,mshtml=)  # no Mono or Gecko installer on first start
+# Run by root, Wine writes read-only files as root may; the tests of those
+# run Wine as another user, in a prefix of that user's under /tmp (the build
+# tree may lie where that user cannot go).
+set(unprivileged_env "")
+set(exe_unprivileged "")
+if(unprivileged_command)
+  string(MD5 tree_hash "${CMAKE_CURRENT_BINARY_DIR}")
+  set(unprivileged_prefix /tmp/kestrane-wine-${tree_hash})
+  set(unprivileged_env
+    "KESTRANE_UNPRIVILEGED_COMMAND=${unprivileged_command}"
+    "KESTRANE_UNPRIVILEGED_WINEPREFIX=${unprivileged_prefix}")
+  set(exe_unprivileged "KESTRANE_UNPRIVILEGED_COMMAND=${unprivileged_command} env HOME=${unprivileged_prefix} WINEPREFIX=${unprivileged_prefix}")
+endif()
 foreach(step start stop)
   add_test(NAME wine.${step}
     COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.py ${step})
   set_tests_properties(wine.${step} PROPERTIES ENVIRONMENT
-    "${wine_env};KESTRANE_WINE=${KESTRANE_WINE};KESTRANE_WINESERVER=${KESTRANE_WINESERVER}")
+    "${wine_env};KESTRANE_WINE=${KESTRANE_WINE};KESTRANE_WINESERVER=${KESTRANE_WINESERVER};${unprivileged_env}")
 endforeach()
 set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine)
@@ -71,7 +84,8 @@ add_script_test(windows.executable windows_executable_test.py
 add_script_test(e2e.windows e2e/cli_test.py
   KESTRANE_COMMAND=${exe_command}
   KESTRANE_TARGET=windows
-  KESTRANE_BANNER_LINES=2)
+  KESTRANE_BANNER_LINES=2
+  ${exe_unprivileged})
 
 add_script_test(banner.windows e2e/banner_test.py
   KESTRANE_COMMAND=${exe_command}

@@ -5,7 +5,11 @@
                          leaves its wineserver running with Wine's services
   wine_prefix.py stop    ends that wineserver and everything it runs
 
-Settings: KESTRANE_WINE (the loader) and KESTRANE_WINESERVER.
+Settings: KESTRANE_WINE (the loader) and KESTRANE_WINESERVER. Run as root,
+with KESTRANE_UNPRIVILEGED_COMMAND (words that start what follows as another
+user) and KESTRANE_UNPRIVILEGED_WINEPREFIX, the same is done for that user's
+own prefix: Wine run by root writes read-only files as root may, so the tests
+of read-only files run Wine as that user.
 
 A program started under Wine when no wineserver is running starts one, and
 Wine's services with it. Those inherit the program's standard output and hold
@@ -33,18 +37,28 @@ def run(words, check=True):
             sys.exit("%s failed with status %d" % (" ".join(words), status))
 
 
+def prefixes():
+    """(words that start a command as the prefix's user, prefix) for each prefix."""
+    yield [], os.environ["WINEPREFIX"]
+    other = os.environ.get("KESTRANE_UNPRIVILEGED_WINEPREFIX")
+    if other and os.geteuid() == 0:
+        yield (os.environ["KESTRANE_UNPRIVILEGED_COMMAND"].split() +
+               ["env", "HOME=" + other, "WINEPREFIX=" + other]), other
+
+
 def main():
     wineserver = os.environ["KESTRANE_WINESERVER"]
-    if sys.argv[1:] == ["start"]:
-        # The server runs in the prefix, so that has to exist first; an empty
-        # one is filled by wineboot.
-        os.makedirs(os.environ["WINEPREFIX"], exist_ok=True)
-        run([wineserver, "-p60"])
-        run([os.environ["KESTRANE_WINE"], "wineboot", "--init"])
-    elif sys.argv[1:] == ["stop"]:
-        run([wineserver, "-k"], check=False)  # fails when none runs: nothing to stop
-    else:
+    if sys.argv[1:] not in (["start"], ["stop"]):
         sys.exit("usage: wine_prefix.py start|stop")
+    for user, prefix in prefixes():
+        if sys.argv[1] == "start":
+            # The server runs in the prefix, so that has to exist first, made
+            # by its user; an empty one is filled by wineboot.
+            run(user + ["mkdir", "-p", prefix])
+            run(user + [wineserver, "-p60"])
+            run(user + [os.environ["KESTRANE_WINE"], "wineboot", "--init"])
+        else:
+            run(user + [wineserver, "-k"], check=False)  # fails when none runs: nothing to stop
 
 
 if __name__ == "__main__":

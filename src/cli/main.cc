@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/list_file.h"
 #include "identity/banner.h"
 #include "scan/scan.h"
 
@@ -58,26 +59,26 @@ int main(int argc, char* argv[]) {
   CommandLineOptions options;
   ParseCommandLine(&options, arguments);
 
-  // The input is read completely and closed before the output is opened, so
-  // that both may name the same file.
+  std::ifstream input;
+  if (!OpenInput(options.inputPath, &input))
+    return Fail("Could not open input file", kInputFailed);
+  // The list goes into a temporary file while the log is read, or is kept in
+  // memory until then; either way the log is closed before the list takes
+  // its place, so both may name the same file. Whatever fails, the file that
+  // was there stays as it was.
+  ListFile output(options.outputPath);
   SourceFileList sourceFiles;
-  {
-    std::ifstream input;
-    if (!OpenInput(options.inputPath, &input))
-      return Fail("Could not open input file", kInputFailed);
-    if (!ScanBuildLog(input, &sourceFiles))
-      return Fail("Could not read input file", kInputFailed);
-  }
+  sourceFiles.sink = output.sink();
+  if (!ScanBuildLog(input, &sourceFiles))
+    return Fail("Could not read input file", kInputFailed);
 
-  // Text mode: on Windows every line of the list ends in CR LF.
-  std::ofstream output(options.outputPath, std::ios::out | std::ios::trunc);
-  if (!output.is_open())
-    return Fail("Could not open output file", kOutputFailed);
-  for (const SourceFileList::Piece& piece : sourceFiles.pieces)
-    output.write(piece.block.data() + piece.begin,
-                 static_cast<std::streamsize>(piece.end - piece.begin));
-  output.close();
-  if (output.fail())
-    return Fail("Could not write output file", kOutputFailed);
-  return kSuccess;
+  switch (output.Keep(sourceFiles)) {
+    case ListFile::Outcome::kKept:
+      return kSuccess;
+    case ListFile::Outcome::kOpenFailed:
+      return Fail("Could not open output file", kOutputFailed);
+    case ListFile::Outcome::kWriteFailed:
+      break;
+  }
+  return Fail("Could not write output file", kOutputFailed);
 }

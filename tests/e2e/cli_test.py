@@ -14,15 +14,26 @@ Settings (environment variables):
                           reproduce are skipped.
   KESTRANE_BANNER_LINES   number of identification lines printed first on
                           every run (default 0).
+  KESTRANE_UNPRIVILEGED_COMMAND
+                          optional; words that start what follows as a user
+                          without root's power over files ("setpriv
+                          --reuid=nobody ..."). Used when the suite runs as
+                          root, for the cases where a file must be refused;
+                          without it they are skipped.
 
 Run: KESTRANE_COMMAND=build/kestrane python3 tests/e2e/cli_test.py
 """
 
 import os
+import re
+import resource
 import shlex
 import shutil
+import signal
+import stat
 import subprocess
 import tempfile
+import threading
 import unittest
 
 TARGET = os.environ.get("KESTRANE_TARGET", "native")
@@ -46,6 +57,9 @@ WRITE_FAILED = ["Kestrane error: Could not write output file"]
 
 # Exit statuses as a POSIX parent sees -1, -2 and -3.
 OK, NO_ARGS, INPUT_FAILED, OUTPUT_FAILED = 0, 255, 254, 253
+
+# What a run that was killed while it wrote the list NAME leaves beside it.
+TEMPORARY_FILE = re.compile(r"\.(.+)\.kestrane-[a-z0-9]{6}\Z")
 
 
 def command():
@@ -73,17 +87,39 @@ def list_bytes(entries):
     return b"".join(e.encode() + LIST_EOL for e in entries)
 
 
-def run(args, cwd, argv0=None, executable=None):
+def dense_log(size):
+    """A log of about `size` bytes, every other line a compile line."""
+    pair = len(compile_line("Source/Module/file_000000.c") + NOISE)
+    return b"".join(compile_line("Source/Module/file_%06d.c" % i) + NOISE
+                    for i in range(size // pair))
+
+
+NOISE = b"..\\..\\Source\\x.c:12:3: warning: unused variable 'x'\r\n"
+
+
+def file_size_limit(size, killed):
+    """Makes writes past `size` bytes of a file fail; with `killed` the process
+    is ended by the signal of that write instead (and leaves no core file)."""
+    def limit():
+        resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+        signal.signal(signal.SIGXFSZ, signal.SIG_DFL if killed else signal.SIG_IGN)
+    return limit
+
+
+def run(args, cwd, argv0=None, executable=None, command=None, preexec=None):
     """Start the tool with `args` in folder `cwd`; return (status, console lines after the banner).
 
     The banner lines are checked here: there must be KESTRANE_BANNER_LINES of them and
     they must be the same on every run. With `argv0`, the program is started under
-    that program path (`executable` then names the file to start).
+    that program path (`executable` then names the file to start). `command` starts
+    the tool in place of KESTRANE_COMMAND; `preexec` runs in the child before it starts.
     """
     global _first_banner
-    argv = ([argv0] if argv0 else COMMAND) + list(args)
+    argv = ([argv0] if argv0 else command or COMMAND) + list(args)
     proc = subprocess.run(argv, cwd=cwd, executable=executable, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=TIMEOUT)
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=TIMEOUT,
+                          preexec_fn=preexec)
     text = proc.stdout.decode("latin-1")
     if text and not text.endswith("\n"):
         raise AssertionError("console output ends without a line break: %r" % text)
@@ -234,7 +270,158 @@ class OutputFileTests(ToolTestCase):
         self.assertEqual(self.read("list.txt"), expected)
 
 
+class ListReplacementTests(ToolTestCase):
+    """The list takes the place of the file that was there in one step, and
+    that file's links and permissions stay."""
+
+    LOG = compile_line("a.c") + compile_line("b.c")
+
+    def replace(self, output, folder=None, **options):
+        """Runs the tool in `folder` (the test folder unless given) on the log
+        log.txt there, which holds two entries."""
+        folder = folder or self.tmp
+        log = os.path.join(folder, "log.txt")
+        if not os.path.exists(log):
+            with open(log, "wb") as f:
+                f.write(self.LOG)
+        return run(["--input=log.txt", "--output=" + output], folder, **options)
+
+    def unprivileged(self):
+        """(prefix, command): the words that start a program as a user whom a
+        read-only file refuses, and the command that starts the tool so. As
+        root, that is another user, to whom the test folder is opened and who
+        starts a copy of the executable made there."""
+        if not hasattr(os, "geteuid") or os.geteuid() != 0:
+            return [], COMMAND
+        prefix = shlex.split(os.environ.get("KESTRANE_UNPRIVILEGED_COMMAND", ""))
+        if not prefix:
+            self.skipTest("run as root, and KESTRANE_UNPRIVILEGED_COMMAND is not set")
+        os.chmod(self.tmp, 0o777)
+        program = os.path.join(self.tmp, "program")
+        os.mkdir(program)
+        shutil.copy(COMMAND[-1], program)
+        return prefix, prefix + COMMAND[:-1] + [os.path.join(program, os.path.basename(COMMAND[-1]))]
+
+    def test_links_and_permissions_stay(self):
+        if WINDOWS:
+            self.skipTest("POSIX links and permission bits")
+        os.mkdir(self.path("real"))
+        self.write("real/list.txt", b"old\n")
+        os.symlink("real/list.txt", self.path("link.txt"))
+        os.symlink("real/new.txt", self.path("dangling.txt"))
+        self.write("mode.txt", b"old\n")
+        os.chmod(self.path("mode.txt"), 0o640)
+        self.write("list.txt", b"old\n")
+        os.link(self.path("list.txt"), self.path("hard.txt"))
+        for output in ["link.txt", "dangling.txt", "mode.txt", "list.txt"]:
+            self.assertEqual(self.replace(output), (OK, []), output)
+        self.assertEqual(self.replace("umask.txt", preexec=lambda: os.umask(0o002)), (OK, []))
+
+        self.assertEqual(os.readlink(self.path("link.txt")), "real/list.txt")
+        self.assertEqual(os.readlink(self.path("dangling.txt")), "real/new.txt")
+        for name in ["real/list.txt", "real/new.txt", "mode.txt", "list.txt", "umask.txt"]:
+            self.assertList(name, ["a", "b"])
+        self.assertEqual(stat.S_IMODE(os.stat(self.path("mode.txt")).st_mode), 0o640)
+        self.assertEqual(stat.S_IMODE(os.stat(self.path("umask.txt")).st_mode), 0o664)
+        self.assertEqual(self.read("hard.txt"), b"old\n")  # a hard link keeps the old list
+        self.assertFolderHolds("real", "link.txt", "dangling.txt", "mode.txt", "list.txt",
+                               "hard.txt", "umask.txt", "log.txt")
+        self.assertEqual(sorted(os.listdir(self.path("real"))), ["list.txt", "new.txt"])
+
+    def test_read_only_list_is_refused_and_stays(self):
+        prefix, command = self.unprivileged()
+        # The user's own list: only its permission refuses the user.
+        subprocess.run(prefix + ["sh", "-c", "echo old > list.txt && chmod 444 list.txt"],
+                       cwd=self.tmp, check=True, timeout=TIMEOUT)
+        self.assertEqual(os.stat(self.path("list.txt")).st_mode & 0o777, 0o444)  # Windows: read-only
+        self.assertEqual(self.replace("list.txt", command=command), (OUTPUT_FAILED, NO_OUTPUT))
+        self.assertEqual(self.read("list.txt"), b"old\n")
+        self.assertEqual(sorted(n for n in os.listdir(self.tmp) if n != "program"),
+                         ["list.txt", "log.txt"])
+
+    def test_outputs_written_in_place(self):
+        """Devices, FIFOs, and a list in a folder where no file can be made."""
+        command = self.unprivileged()[1]
+        locked = self.path("locked")
+        os.mkdir(locked)
+        for name, data in [("log.txt", self.LOG), ("list.txt", b"old\n")]:
+            with open(os.path.join(locked, name), "wb") as f:
+                f.write(data)
+        os.chmod(os.path.join(locked, "list.txt"), 0o666)
+        os.chmod(locked, 0o555)
+        self.addCleanup(os.chmod, locked, 0o755)
+        self.assertEqual(self.replace("list.txt", folder=locked, command=command), (OK, []))
+        with open(os.path.join(locked, "list.txt"), "rb") as f:
+            self.assertEqual(f.read(), list_bytes(["a", "b"]))
+        if WINDOWS:
+            self.assertEqual(self.replace("NUL"), (OK, []))
+        else:
+            self.assertEqual(self.replace("/dev/null"), (OK, []))
+            self.assertEqual(self.replace("/dev/stdout"), (OK, ["a", "b"]))
+            os.mkfifo(self.path("fifo"))
+            received = []
+
+            def receive():
+                with open(self.path("fifo"), "rb") as fifo:
+                    received.append(fifo.read())
+            reader = threading.Thread(target=receive)
+            reader.start()
+            self.assertEqual(self.replace("fifo"), (OK, []))
+            reader.join(TIMEOUT)
+            self.assertEqual(received, [list_bytes(["a", "b"])])
+        self.assertEqual(sorted(os.listdir(locked)), ["list.txt", "log.txt"])
+        names = ["locked", "log.txt"] + ([] if WINDOWS else ["fifo"])
+        self.assertEqual(sorted(n for n in os.listdir(self.tmp) if n != "program"), sorted(names))
+
+
 class IoFailureTests(ToolTestCase):
+    def small_file_system(self, size):
+        """A new folder on a file system of `size` bytes, or None where none
+        can be mounted (mounting takes root)."""
+        folder = tempfile.mkdtemp(dir=self.tmp)
+        if not shutil.which("mount") or subprocess.run(
+                ["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", folder],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+            return None
+        self.addCleanup(subprocess.run, ["umount", folder])
+        return folder
+
+    def test_failed_or_killed_run_leaves_the_file_that_was_there(self):
+        log = dense_log(3 << 20)  # its list of 0.6 MB is written in several writes
+        faults = [
+            ("disk full", True, None, (OUTPUT_FAILED, WRITE_FAILED)),
+            ("write fails partway", False, file_size_limit(100000, killed=False),
+             (OUTPUT_FAILED, WRITE_FAILED)),
+            ("killed while writing", False, file_size_limit(100000, killed=True), (-signal.SIGXFSZ, [])),
+        ]
+        for name, disk_full, preexec, outcome in faults:
+            if WINDOWS and not disk_full:
+                continue  # Wine itself does not start reliably under a file size limit
+            for output in ["list.txt", "log.txt"]:  # a previous list, or the log itself
+                with self.subTest(name, output=output):
+                    folder = self.small_file_system(4 << 20) if disk_full else tempfile.mkdtemp(dir=self.tmp)
+                    if folder is None:
+                        self.skipTest("no file system can be mounted here")
+                    files = {"log.txt": log, "list.txt": b"previous\nlist\n"}
+                    for file_name, data in files.items():
+                        with open(os.path.join(folder, file_name), "wb") as f:
+                            f.write(data)
+                    if disk_full:  # 40 KiB left
+                        free = os.statvfs(folder)
+                        with open(os.path.join(folder, "filler"), "wb") as f:
+                            f.write(bytes(free.f_bavail * free.f_frsize - (40 << 10)))
+                    status = run(["--input=log.txt", "--output=" + output], folder, preexec=preexec)
+                    self.assertEqual(status, outcome)
+                    for file_name, data in files.items():
+                        with open(os.path.join(folder, file_name), "rb") as f:
+                            self.assertTrue(f.read() == data, file_name + " changed")
+                    left = [n for n in os.listdir(folder) if n not in files and n != "filler"]
+                    if outcome[0] < 0:  # killed: the temporary file says what it is
+                        self.assertEqual(len(left), 1, left)
+                        self.assertEqual(TEMPORARY_FILE.match(left[0]).group(1), output)
+                    else:
+                        self.assertEqual(left, [])
+
     def test_write_failure_is_reported(self):
         if WINDOWS:
             self.skipTest("/dev/full does not exist under an emulator")

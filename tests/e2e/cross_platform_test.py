@@ -84,6 +84,20 @@ class CrossPlatformListTests(unittest.TestCase):
             with self.subTest(name):
                 self.assertSameList(log, entries)
 
+    def test_utf16_logs_give_the_list_of_their_utf8_text(self):
+        # CR LF, entries beyond ASCII, a line longer than a read, Ctrl-Z.
+        text = ("1> Compiling ..\\..\\Quelle\\\u00dcbersicht.c ...\r\n"
+                "Compiling ../../\u65e5\u672c/\u03b1\U0001F600.c ...\r\n"
+                "Compiling ../../" + "p" * (3 << 20) + ".c ...\r\n"
+                "Compiling ../../a.c ...\r\n\x1a"
+                "Compiling ../../after.c ...\r\n")
+        entries = [e.encode() for e in ["Quelle/\u00dcbersicht", "\u65e5\u672c/\u03b1\U0001F600",
+                                         "p" * (3 << 20), "a"]]
+        self.assertSameList(text.encode(), entries)
+        for mark, encoding in [(b"\xff\xfe", "utf-16-le"), (b"\xfe\xff", "utf-16-be")]:
+            with self.subTest(encoding):
+                self.assertSameList(mark + text.encode(encoding), entries)
+
     def test_supplier_build_log(self):
         with open(os.path.join(EXAMPLES, "supplier-build.log"), "rb") as f:
             log = f.read()
