@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/typed_argument.h"
 #include "identity/banner.h"
 #include "scan/scan.h"
 
@@ -63,14 +64,18 @@ int main(int argc, char* argv[]) {
   SourceFileList sourceFiles;
   {
     std::ifstream input;
-    if (!OpenInput(options.inputPath, &input))
+    // A path that did not reach the program as typed would name a look-alike.
+    if (!ArgumentIsAsTyped(arguments, options.inputArgument) ||
+        !OpenInput(options.inputPath, &input))
       return Fail("Could not open input file", kInputFailed);
     if (!ScanBuildLog(input, &sourceFiles))
       return Fail("Could not read input file", kInputFailed);
   }
 
   // Text mode: on Windows every line of the list ends in CR LF.
-  std::ofstream output(options.outputPath, std::ios::out | std::ios::trunc);
+  std::ofstream output;
+  if (ArgumentIsAsTyped(arguments, options.outputArgument))
+    output.open(options.outputPath, std::ios::out | std::ios::trunc);
   if (!output.is_open())
     return Fail("Could not open output file", kOutputFailed);
   for (const SourceFileList::Piece& piece : sourceFiles.pieces)
