@@ -4,7 +4,8 @@
 #   of Kestrane.exe's version resource (banner_test.py);
 # - kestrane_ansi.exe: Kestrane.exe as Windows runs it where the manifest's
 #   UTF-8 code page does not apply (before Windows 10 1903), in whatever code
-#   page the system has (cli_test.py).
+#   page the system has (cli_test.py, banner_test.py);
+# - launcher.exe, which starts a program with the command line it is given.
 
 function(kestrane_banner_probe name)
   add_executable(banner_probe_${name} banner_probe.cc)
@@ -35,3 +36,8 @@ target_link_libraries(kestrane_ansi PRIVATE kestrane_main)
 kestrane_version_resource(kestrane_ansi
   MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/kestrane_ansi.manifest)
 
+add_executable(launcher launcher.cc)
+target_link_libraries(launcher PRIVATE kestrane_warnings)
+if(MINGW)
+  target_link_options(launcher PRIVATE -municode)  # wmain: a UTF-16 argv
+endif()

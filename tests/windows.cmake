@@ -109,7 +109,10 @@ endif()
 add_script_test(banner.windows e2e/banner_test.py
   KESTRANE_COMMAND=${exe_command}
   KESTRANE_COPYRIGHT=${KESTRANE_STRING_LegalCopyright}
-  "KESTRANE_PROBE_COMMAND='${KESTRANE_WINE}' '${windows_dir}/tests/banner_probe_{}.exe'")
+  "KESTRANE_PROBE_COMMAND='${KESTRANE_WINE}' '${windows_dir}/tests/banner_probe_{}.exe'"
+  KESTRANE_WINE=${KESTRANE_WINE}
+  "KESTRANE_WINDOWS_EXES='${windows_dir}/Kestrane.exe' '${windows_dir}/tests/kestrane_ansi.exe'"
+  KESTRANE_LAUNCHER=${windows_dir}/tests/launcher.exe)
 
 add_script_test(lists.cross_platform e2e/cross_platform_test.py
   KESTRANE_COMMAND=${native_command}
