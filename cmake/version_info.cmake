@@ -40,14 +40,20 @@ foreach(name IN LISTS KESTRANE_STRING_NAMES)
   endif()
 endforeach()
 
-# kestrane_version_resource(<target> [FILE_VERSION <a.b.c.d>] [OMIT <entry>...])
+# kestrane_version_resource(<target> [FILE_VERSION <a.b.c.d>] [OMIT <entry>...]
+#                           [MANIFEST <file>])
 #
-# Gives a Windows executable its version information and manifest. FILE_VERSION
-# and OMIT make the variants that test the banner's lookup.
+# Gives a Windows executable its version information and manifest
+# (resources/kestrane.manifest unless MANIFEST names another). FILE_VERSION,
+# OMIT and MANIFEST make the variants that test the banner's lookup and the
+# handling of the process code page.
 function(kestrane_version_resource target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "FILE_VERSION" "OMIT")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "FILE_VERSION;MANIFEST" "OMIT")
   if(NOT arg_FILE_VERSION)
     set(arg_FILE_VERSION ${KESTRANE_FILE_VERSION})
+  endif()
+  if(NOT arg_MANIFEST)
+    set(arg_MANIFEST ${PROJECT_SOURCE_DIR}/resources/kestrane.manifest)
   endif()
   # A resource script writes "1.1.0.0" as 1,1,0,0.
   string(REPLACE "." "," rc_file_version "${arg_FILE_VERSION}")
@@ -61,7 +67,7 @@ function(kestrane_version_resource target)
   endforeach()
 
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
-  set(manifest ${PROJECT_SOURCE_DIR}/resources/kestrane.manifest)
+  set(manifest ${arg_MANIFEST})
   set(rc_manifest "")
   if(MSVC)
     # MSVC embeds a manifest listed among the sources itself; a second copy

@@ -12,7 +12,8 @@ find_program(KESTRANE_MINGW_OBJDUMP x86_64-w64-mingw32-objdump)
 find_program(KESTRANE_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 find_program(KESTRANE_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine)
 
-set(wine_tests e2e.windows banner.windows lists.cross_platform ship.zip)
+set(wine_tests e2e.windows e2e.windows_cp1252 e2e.windows_cp932 banner.windows
+    lists.cross_platform ship.zip)
 set(missing "")
 if(NOT KESTRANE_WINDOWS_TESTS)
   set(missing "KESTRANE_WINDOWS_TESTS is OFF")
@@ -46,11 +47,15 @@ ExternalProject_Add(kestrane_windows
 
 # One Wine prefix in the build tree, and one wineserver for the whole test
 # run (see wine_prefix.py): the prefix's first start takes several seconds,
-# and each run after it a fraction of one.
+# and each run after it a fraction of one. Wine takes the process code page
+# from the locale's name and the character set of Unix file names from the
+# locale's data: C.UTF-8 gives code page 1252 (where the manifest does not
+# ask for UTF-8) and file names in UTF-8, whatever the caller's locale.
 set(wine_env
   WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wine
   WINEDEBUG=-all
-  WINEDLLOVERRIDES=mscoree,mshtml=)  # no Mono or Gecko installer on first start
+  WINEDLLOVERRIDES=mscoree,mshtml=  # no Mono or Gecko installer on first start
+  LC_ALL=C.UTF-8)
 # Run by root, Wine writes read-only files as root may; the tests of those
 # run Wine as another user, in a prefix of that user's under /tmp (the build
 # tree may lie where that user cannot go).
@@ -87,10 +92,41 @@ add_script_test(e2e.windows e2e/cli_test.py
   KESTRANE_BANNER_LINES=2
   ${exe_unprivileged})
 
+# Where the manifest's UTF-8 is not honoured, the process code page is the
+# system's: the same suite against Kestrane.exe built without that entry,
+# under code pages 1252 and 932. For 932 no Japanese locale need be
+# installed: C.UTF-8's data under the name ja_JP.UTF-8 (LOCPATH) gives it,
+# with file names in UTF-8.
+set(ansi_command "'${KESTRANE_WINE}' '${windows_dir}/tests/kestrane_ansi.exe'")
+add_script_test(e2e.windows_cp1252 e2e/cli_test.py
+  KESTRANE_COMMAND=${ansi_command}
+  KESTRANE_TARGET=windows
+  KESTRANE_BANNER_LINES=2
+  KESTRANE_CODE_PAGE=1252)
+set(utf8_locale /usr/lib/locale/C.utf8)
+set(locale_dir ${CMAKE_CURRENT_BINARY_DIR}/locale)
+if(EXISTS ${utf8_locale})
+  file(MAKE_DIRECTORY ${locale_dir})
+  file(CREATE_LINK ${utf8_locale} ${locale_dir}/ja_JP.UTF-8 SYMBOLIC)
+  add_script_test(e2e.windows_cp932 e2e/cli_test.py
+    KESTRANE_COMMAND=${ansi_command}
+    KESTRANE_TARGET=windows
+    KESTRANE_BANNER_LINES=2
+    KESTRANE_CODE_PAGE=932)
+else()
+  add_test(NAME e2e.windows_cp932 COMMAND Python3::Interpreter -c
+    "import sys; print('skipped: no C.UTF-8 locale at ' + sys.argv[1]); sys.exit(77)"
+    ${utf8_locale})
+  set_tests_properties(e2e.windows_cp932 PROPERTIES SKIP_RETURN_CODE 77)
+endif()
+
 add_script_test(banner.windows e2e/banner_test.py
   KESTRANE_COMMAND=${exe_command}
   KESTRANE_COPYRIGHT=${KESTRANE_STRING_LegalCopyright}
-  "KESTRANE_PROBE_COMMAND='${KESTRANE_WINE}' '${windows_dir}/tests/banner_probe_{}.exe'")
+  "KESTRANE_PROBE_COMMAND='${KESTRANE_WINE}' '${windows_dir}/tests/banner_probe_{}.exe'"
+  KESTRANE_WINE=${KESTRANE_WINE}
+  "KESTRANE_WINDOWS_EXES='${windows_dir}/Kestrane.exe' '${windows_dir}/tests/kestrane_ansi.exe'"
+  KESTRANE_LAUNCHER=${windows_dir}/tests/launcher.exe)
 
 add_script_test(lists.cross_platform e2e/cross_platform_test.py
   KESTRANE_COMMAND=${native_command}
@@ -108,3 +144,6 @@ foreach(test IN LISTS wine_tests)
   set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT ${wine_env})
 endforeach()
 set_tests_properties(${wine_tests} PROPERTIES FIXTURES_REQUIRED wine)
+# After wine_env, whose LC_ALL it replaces.
+set_property(TEST e2e.windows_cp932 APPEND PROPERTY ENVIRONMENT
+  LC_ALL=ja_JP.UTF-8 LOCPATH=${locale_dir})

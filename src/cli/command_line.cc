@@ -4,14 +4,18 @@
 
 namespace {
 
-// Sets `*path` from the first argument that mentions `name`.
+// Sets `*path` from the first argument that mentions `name`, and `*index`
+// to that argument's place.
 void ReadOption(const std::vector<std::string>& arguments,
-                std::string_view name, size_t cut, std::string* path) {
-  for (const std::string& argument : arguments) {
+                std::string_view name, size_t cut, std::string* path,
+                size_t* index) {
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
     if (argument.find(name) == std::string::npos)
       continue;
     if (argument.size() > cut)
       path->assign(argument, cut, std::string::npos);
+    *index = i;
     return;
   }
 }
@@ -20,6 +24,8 @@ void ReadOption(const std::vector<std::string>& arguments,
 
 void ParseCommandLine(CommandLineOptions* options,
                       const std::vector<std::string>& arguments) {
-  ReadOption(arguments, "--input", 8, &options->inputPath);
-  ReadOption(arguments, "--output", 9, &options->outputPath);
+  ReadOption(arguments, "--input", 8, &options->inputPath,
+             &options->inputArgument);
+  ReadOption(arguments, "--output", 9, &options->outputPath,
+             &options->outputArgument);
 }

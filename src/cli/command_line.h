@@ -2,12 +2,21 @@
 #ifndef KESTRANE_CLI_COMMAND_LINE_H_
 #define KESTRANE_CLI_COMMAND_LINE_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
+
+/// Stands for "no argument" where an argument's place in the list is asked.
+constexpr size_t kNoArgument = static_cast<size_t>(-1);
 
 struct CommandLineOptions {
   std::string inputPath;   // the build log to read
   std::string outputPath;  // the list file to write
+  // Where in the argument list each option was found, kNoArgument when no
+  // argument names it: the whole argument has to reach the program intact
+  // for its path to be the one that was typed (see typed_argument.h).
+  size_t inputArgument = kNoArgument;
+  size_t outputArgument = kNoArgument;
 };
 
 /// Fills `options` from `arguments`, the whole argument vector with the program
@@ -15,7 +24,8 @@ struct CommandLineOptions {
 /// name anywhere ("--input", "--output"); the path is the rest of that argument
 /// after a fixed cut (8 and 9 characters), whatever stands before the cut. An
 /// argument too short to hold a path leaves the path as it was, and later
-/// arguments are not consulted. Everything else is ignored.
+/// arguments are not consulted. Everything else is ignored. The option's
+/// argument is recorded even when it yields no path.
 void ParseCommandLine(CommandLineOptions* options,
                       const std::vector<std::string>& arguments);
 

@@ -11,31 +11,36 @@ struct OptionCase {
   std::vector<std::string> arguments;  // the program path first
   const char* inputPath;
   const char* outputPath;
+  size_t inputArgument;  // where each option was found
+  size_t outputArgument;
 };
 
 TEST(ParseCommandLine, Options) {
+  constexpr size_t none = kNoArgument;
   const OptionCase cases[] = {
       {{"kestrane", "--input=log.txt", "--output=list.txt"}, "log.txt",
-       "list.txt"},
+       "list.txt", 1, 2},
       {{"kestrane", "--output=list.txt", "--input=log.txt"}, "log.txt",
-       "list.txt"},
-      {{"kestrane", "--help"}, "", ""},
-      {{"kestrane", "--input=", "--output="}, "", ""},
-      {{"kestrane", "--input=a", "--output=b"}, "a", "b"},
+       "list.txt", 2, 1},
+      {{"kestrane", "--help"}, "", "", none, none},
+      {{"kestrane", "--input=", "--output="}, "", "", 1, 2},
+      {{"kestrane", "--input=a", "--output=b"}, "a", "b", 1, 2},
       // Found anywhere in an argument, cut at a fixed place.
-      {{"kestrane", "x--input=log.txt"}, "=log.txt", ""},
-      {{"kestrane", "--inputXlog.txt", "--output:list"}, "log.txt", "list"},
-      {{"kestrane", "/p/--input=x", "--input=log.txt"}, "ut=x", ""},
+      {{"kestrane", "x--input=log.txt"}, "=log.txt", "", 1, none},
+      {{"kestrane", "--inputXlog.txt", "--output:list"}, "log.txt", "list", 1,
+       2},
+      {{"kestrane", "/p/--input=x", "--input=log.txt"}, "ut=x", "", 1, none},
       // The first argument that mentions the option decides, even when it
       // yields nothing.
-      {{"kestrane", "--input", "log.txt"}, "", ""},
-      {{"kestrane", "--input", "--input=log.txt"}, "", ""},
-      {{"kestrane", "--input=a.txt", "--input=b.txt"}, "a.txt", ""},
+      {{"kestrane", "--input", "log.txt"}, "", "", 1, none},
+      {{"kestrane", "--input", "--input=log.txt"}, "", "", 1, none},
+      {{"kestrane", "--input=a.txt", "--input=b.txt"}, "a.txt", "", 1, none},
       // The program path is examined first.
-      {{"--input/kestrane", "--input=real.log"}, "kestrane", ""},
-      {{"./--output-dir/kestrane", "--output=list.txt"}, "", "t-dir/kestrane"},
+      {{"--input/kestrane", "--input=real.log"}, "kestrane", "", 0, none},
+      {{"./--output-dir/kestrane", "--output=list.txt"}, "", "t-dir/kestrane",
+       none, 0},
       // One argument may carry both names.
-      {{"kestrane", "--input=--output=x"}, "--output=x", "-output=x"},
+      {{"kestrane", "--input=--output=x"}, "--output=x", "-output=x", 1, 1},
   };
   for (const OptionCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
@@ -43,6 +48,8 @@ TEST(ParseCommandLine, Options) {
     ParseCommandLine(&options, c.arguments);
     EXPECT_EQ(c.inputPath, options.inputPath);
     EXPECT_EQ(c.outputPath, options.outputPath);
+    EXPECT_EQ(c.inputArgument, options.inputArgument);
+    EXPECT_EQ(c.outputArgument, options.outputArgument);
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "cli/command_line.h"
 #include "cli/list_file.h"
+#include "cli/typed_argument.h"
 #include "identity/banner.h"
 #include "scan/scan.h"
 
@@ -59,14 +60,19 @@ int main(int argc, char* argv[]) {
   CommandLineOptions options;
   ParseCommandLine(&options, arguments);
 
+  // A path that did not reach the program as typed would name a look-alike:
+  // the input is refused, and so is the output, once the log was read.
   std::ifstream input;
-  if (!OpenInput(options.inputPath, &input))
+  if (!ArgumentIsAsTyped(arguments, options.inputArgument) ||
+      !OpenInput(options.inputPath, &input))
     return Fail("Could not open input file", kInputFailed);
   // The list goes into a temporary file while the log is read, or is kept in
   // memory until then; either way the log is closed before the list takes
   // its place, so both may name the same file. Whatever fails, the file that
   // was there stays as it was.
-  ListFile output(options.outputPath);
+  ListFile output(ArgumentIsAsTyped(arguments, options.outputArgument)
+                      ? options.outputPath
+                      : std::string());
   SourceFileList sourceFiles;
   sourceFiles.sink = output.sink();
   if (!ScanBuildLog(input, &sourceFiles))

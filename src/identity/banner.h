@@ -23,10 +23,12 @@ const std::string& BuildDate();
 /// its upper and lower 16 bits, in decimal.
 std::string VersionText(uint32_t fileVersionMostSignificant);
 
-/// Reads the version information of the executable at `programPath`.
-/// Platform specific, one file per platform. Windows asks the system about
-/// that file; elsewhere the values come from the build, and any program path
-/// will do. A null path (a start with an empty argument vector) reads nothing.
+/// Reads the version information of the running executable. Platform
+/// specific, one file per platform. Windows asks the system about the
+/// executable's own file, however the program was started; elsewhere the
+/// values come from the build. `programPath` (argv[0]) only tells whether
+/// there was an argument vector: a null path (a start with an empty argument
+/// vector) reads nothing.
 ProgramIdentity ReadProgramIdentity(const char* programPath);
 
 /// The banner's lines: file name, version and build date, then the copyright
@@ -34,9 +36,10 @@ ProgramIdentity ReadProgramIdentity(const char* programPath);
 std::vector<std::string> VersionBannerLines(const ProgramIdentity& identity,
                                             const std::string& buildDate);
 
-/// Prints the banner of the executable at `programPath` (argv[0], which may be
-/// null) to standard output, flushing after each line. Prints nothing when the
-/// version information cannot be read; nothing here stops the run.
+/// Prints the banner of the running executable to standard output, flushing
+/// after each line; `programPath` is argv[0], which may be null. Prints
+/// nothing when the version information cannot be read; nothing here stops
+/// the run.
 void ShowVersionBanner(const char* programPath);
 
 #endif  // KESTRANE_IDENTITY_BANNER_H_

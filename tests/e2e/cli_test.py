@@ -20,6 +20,11 @@ Settings (environment variables):
                           --reuid=nobody ..."). Used when the suite runs as
                           root, for the cases where a file must be refused;
                           without it they are skipped.
+  KESTRANE_CODE_PAGE      the code page a Windows build runs in, when it is not
+                          UTF-8 ("1252", "932"): paths that it cannot carry
+                          exactly must be refused, not opened as look-alikes.
+                          Unset, every name must work (UTF-8, or bytes on the
+                          native builds).
 
 Run: KESTRANE_COMMAND=build/kestrane python3 tests/e2e/cli_test.py
 """
@@ -40,6 +45,7 @@ TARGET = os.environ.get("KESTRANE_TARGET", "native")
 WINDOWS = TARGET == "windows"
 BANNER_LINES = int(os.environ.get("KESTRANE_BANNER_LINES", "0"))
 LIST_EOL = b"\r\n" if WINDOWS else b"\n"
+CODE_PAGE = os.environ.get("KESTRANE_CODE_PAGE", "")
 TIMEOUT = 60
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
@@ -372,6 +378,64 @@ class ListReplacementTests(ToolTestCase):
         self.assertEqual(sorted(os.listdir(locked)), ["list.txt", "log.txt"])
         names = ["locked", "log.txt"] + ([] if WINDOWS else ["fifo"])
         self.assertEqual(sorted(n for n in os.listdir(self.tmp) if n != "program"), sorted(names))
+
+
+def carried(name):
+    """Whether the tool's code page holds `name` exactly."""
+    try:
+        name.encode("cp" + CODE_PAGE if CODE_PAGE else "utf-8")
+        return True
+    except UnicodeEncodeError:
+        return False
+
+
+def tree(folder):
+    """Every file and folder below `folder`, as sorted relative paths."""
+    paths = []
+    for parent, folders, files in os.walk(folder):
+        relative = os.path.relpath(parent, folder)
+        paths += [n if relative == "." else relative + "/" + n for n in folders + files]
+    return sorted(paths)
+
+
+class FileNameTests(ToolTestCase):
+    # (description, log, a look-alike of the log beside it or None, list); a
+    # folder in a path is created first.
+    NAMES = [
+        ("Latin and Greek list", "log.txt", None, "α-ā-ł-ő.txt"),
+        ("log with an ASCII look-alike", "ł.log", "l.log", "list.txt"),
+        ("Western European", "Eingabe-äöü.log", "Eingabe-aou.log", "Ausgabe-äöü.txt"),
+        ("Japanese", "ログ.txt", None, "一覧.txt"),
+        ("emoji", "🪵.log", None, "📋.txt"),
+        ("in folders", "Ελληνικά/ログ.log", None, "📁/αβγ.txt"),
+    ]
+    # Beside the options on every run, and no option, so it must not matter:
+    # no code page but UTF-8 holds it, and with its blank, quotes and
+    # backslashes it reaches Windows quoted and escaped.
+    IGNORED = 'ł "ツ" \\'
+
+    def test_the_file_named_is_the_one_read_or_written(self):
+        for name, log, look_alike, listed in self.NAMES:
+            with self.subTest(name), tempfile.TemporaryDirectory(dir=self.tmp) as d:
+                for path, entry in [(log, "named"), (look_alike, "look_alike")]:
+                    if path:
+                        os.makedirs(os.path.join(d, os.path.dirname(path)), exist_ok=True)
+                        with open(os.path.join(d, path), "wb") as f:
+                            f.write(compile_line(entry + ".c"))
+                os.makedirs(os.path.join(d, os.path.dirname(listed)), exist_ok=True)
+                before = tree(d)
+                args = [self.IGNORED, "--input=" + log, "--output=" + listed]
+                if not carried(log):
+                    self.assertEqual(run(args, d), (INPUT_FAILED, NO_INPUT))
+                    self.assertEqual(tree(d), before)
+                elif not carried(listed):
+                    self.assertEqual(run(args, d), (OUTPUT_FAILED, NO_OUTPUT))
+                    self.assertEqual(tree(d), before)
+                else:
+                    self.assertEqual(run(args, d), (OK, []))
+                    self.assertEqual(tree(d), sorted(before + [listed]))
+                    with open(os.path.join(d, listed), "rb") as f:
+                        self.assertEqual(f.read(), list_bytes(["named"]))
 
 
 class IoFailureTests(ToolTestCase):
