@@ -13,7 +13,7 @@ import re
 import unittest
 
 from shiptest import (EM_ARM, FIRMWARE_OUTPUT, LOG_ORDER, ExampleTestCase, ScratchTestCase,
-                      elf_machine, need, run, setting, version_file_verdict)
+                      elf_machine, need, readme_block, run, setting, version_file_verdict)
 
 SOURCE_DIR = setting("KESTRANE_SOURCE_DIR")
 BUILD_DIR = setting("KESTRANE_BUILD_DIR")
@@ -135,11 +135,8 @@ class MakeSnippetTests(ExampleTestCase):
     def test_relinks_in_the_order_of_a_new_log(self):
         need("make")
         need("cc")
-        with open(os.path.join(SOURCE_DIR, "README.md")) as f:
-            readme = f.read()
-        makefile = re.search(r"^### Make\n.*?^```make\n(.*?)^```$", readme, re.MULTILINE | re.DOTALL)
         with open(os.path.join(self.source, "Makefile"), "w") as f:
-            f.write(makefile.group(1))
+            f.write(readme_block("### Make", "make"))
         self.prefix = self.path("prefix")
         install(self.prefix)
 

@@ -54,6 +54,17 @@ def run(args, cwd=None, check=True, env=None):
     return proc
 
 
+def readme_block(heading, language):
+    """The first `language` code block under the README's `heading`, as printed."""
+    with open(os.path.join(setting("KESTRANE_SOURCE_DIR"), "README.md")) as f:
+        readme = f.read()
+    block = re.search(r"^%s\n.*?^```%s\n(.*?)^```$" % (re.escape(heading), language), readme,
+                      re.MULTILINE | re.DOTALL)
+    if not block:
+        raise AssertionError("no %s block under %r in README.md" % (language, heading))
+    return block.group(1)
+
+
 def elf_machine(path):
     """The machine an ELF program is for, from its header."""
     with open(path, "rb") as f:

@@ -10,8 +10,8 @@ import os
 import shutil
 import unittest
 
-from shiptest import (EM_ARM, FIRMWARE_OUTPUT, ExampleTestCase, elf_machine, need, run,
-                      setting)
+from shiptest import (EM_ARM, FIRMWARE_OUTPUT, LOG_ORDER, ExampleTestCase, elf_machine, need,
+                      readme_block, run, setting)
 
 SOURCE_DIR = setting("KESTRANE_SOURCE_DIR")
 CMAKE = setting("CMAKE_COMMAND")
@@ -63,9 +63,14 @@ class SubprojectTests(ExampleTestCase):
     def test_fetched_from_a_git_url(self):
         url, commit = self.git_repository()
         self.fetch_kestrane("GIT_REPOSITORY", url, "GIT_TAG", commit)
+        # The README's build step that runs Kestrane::kestrane, too.
+        with open(os.path.join(self.source, "CMakeLists.txt"), "a") as f:
+            f.write(readme_block("### Build-time use", "cmake"))
         self.configure()
         self.assertBuildsInLogOrder()
         self.assertEqual(run([os.path.join(self.build, "firmware")]).stdout, FIRMWARE_OUTPUT)
+        with open(os.path.join(self.build, "sources.txt")) as f:
+            self.assertEqual(f.read().split(), [s[:-len(".c")] for s in LOG_ORDER])
         self.assertAddsNothingToTheBuild()
         # A later configure reuses the tool it built.
         built = os.stat(self.host_tool()).st_mtime_ns
