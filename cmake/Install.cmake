@@ -36,12 +36,22 @@ if(NOT WIN32)
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
-# The CMake package. The tool runs on the build machine whatever the consuming
-# project targets, so the version check ignores the pointer size.
-write_basic_package_version_file(KestraneConfigVersion.cmake
+# The CMake package. Its version file holds CMake's check of the version and,
+# before it, whether the machine that looks for the package can run this
+# build's executable (see KestraneConfigVersion.cmake.in). MSVC names the
+# processor it builds for; CMAKE_SYSTEM_PROCESSOR is the build machine's there.
+write_basic_package_version_file(version_check.cmake
   VERSION ${PROJECT_VERSION}
   COMPATIBILITY SameMajorVersion
   ARCH_INDEPENDENT)
+file(READ ${PROJECT_BINARY_DIR}/version_check.cmake KESTRANE_VERSION_CHECK)
+set(KESTRANE_RUNS_ON_SYSTEM ${CMAKE_SYSTEM_NAME})
+set(KESTRANE_RUNS_ON_PROCESSOR ${CMAKE_SYSTEM_PROCESSOR})
+if(MSVC AND CMAKE_CXX_COMPILER_ARCHITECTURE_ID)
+  set(KESTRANE_RUNS_ON_PROCESSOR ${CMAKE_CXX_COMPILER_ARCHITECTURE_ID})
+endif()
+configure_file(cmake/KestraneConfigVersion.cmake.in KestraneConfigVersion.cmake
+               @ONLY)
 install(EXPORT KestraneTargets NAMESPACE Kestrane::
         DESTINATION ${KESTRANE_CMAKE_DIR})
 install(FILES cmake/KestraneConfig.cmake cmake/Kestrane.cmake

@@ -133,10 +133,14 @@ add_script_test(lists.cross_platform e2e/cross_platform_test.py
   KESTRANE_WINDOWS_COMMAND=${exe_command})
 
 # The ZIP that cpack makes of the Windows build, unpacked and run.
+# It is also unpacked in a MinGW-w64 sysroot, beside the native build's
+# install, for a cross build to look for the CMake package.
 add_script_test(ship.zip ship/zip_test.py
   KESTRANE_WINDOWS_BUILD_DIR=${windows_dir}
+  KESTRANE_BUILD_DIR=${PROJECT_BINARY_DIR}
   KESTRANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}
   KESTRANE_VERSION=${KESTRANE_PACKAGE_VERSION}
+  CMAKE_COMMAND=${CMAKE_COMMAND}
   CPACK_COMMAND=${CMAKE_CPACK_COMMAND}
   KESTRANE_WINE=${KESTRANE_WINE})
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """kestrane_sources(), taken from this source tree and run by a probe project.
 
-The probe (probe/CMakeLists.txt) calls the function on a log that a test
-writes and saves what it returned, one source per line.
+The probe (probe/CMakeLists.txt), copied into the test's scratch folder,
+calls the function on a log that the test writes and saves what it returned,
+one source per line. The listed files must exist: the test makes them.
 """
 
 import os
+import shutil
 import stat
 import tempfile
 import unittest
@@ -25,6 +27,19 @@ def flat(text):
 
 
 class ProbeTestCase(ScratchTestCase):
+    def setUp(self):
+        super().setUp()
+        self.probe = self.path("probe")
+        shutil.copytree(PROBE, self.probe)
+
+    def make_files(self, folder, *names):
+        """Makes empty files `names` (bytes) in `folder`; returns `folder`."""
+        for name in names:
+            path = os.path.join(os.fsencode(folder), name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            open(path, "wb").close()
+        return folder
+
     def write_log(self, data, name="build.log"):
         path = self.path(name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -32,12 +47,12 @@ class ProbeTestCase(ScratchTestCase):
             f.write(data)
         return path
 
-    def configure(self, log, tool=TOOL, root=None, extension=None):
+    def configure(self, log, tool=TOOL, root=None, extension=None, allow_empty=False):
         """Configures the probe in a new build folder, self.build; returns the
         process (not checked)."""
         self.build = tempfile.mkdtemp(prefix="build-", dir=self.tmp)
         build = self.build
-        args = [CMAKE, "-S", PROBE, "-B", build, "-G", "Ninja",
+        args = [CMAKE, "-S", self.probe, "-B", build, "-G", "Ninja",
                 "-DCMAKE_MAKE_PROGRAM=" + NINJA,
                 "-DKESTRANE_SOURCE_DIR=" + SOURCE_DIR, "-DPROBE_LOG=" + log]
         if tool:
@@ -46,6 +61,8 @@ class ProbeTestCase(ScratchTestCase):
             args.append("-DPROBE_ROOT=" + root)
         if extension is not None:
             args.append("-DPROBE_EXTENSION=" + extension)
+        if allow_empty:
+            args.append("-DPROBE_ALLOW_EMPTY=ON")
         return run(args, check=False)
 
     def sources(self, log, **options):
@@ -86,13 +103,19 @@ class ListTests(ProbeTestCase):
             b"Compiling ../../Quelle/\xc3\x9cbersicht.c ...\r\n"
             b"Compiling ../../alt/\xfcber.c ...\r\n"
             b"Compiling ../../dir.old/x.c ...\r\n"
+            b"Compiling ../../src/a/../b/z.c ...\r\n"
             b"Compiling ../../never.c ...", name="supplier logs/build.log")
-        self.assertEqual(self.sources(log, root="/r/"), [
-            b"/r/src/b/z.c", b"/r/src/a/y.c", b"/r/src/b/z.c", b"/r/.c",
-            b"/r/Quelle/\xc3\x9cbersicht.c", b"/r/alt/\xfcber.c", b"/r/dir.old/x.c"])
+        files = [b"src/b/z.c", b"src/a/y.c", b"src/b/z.c", b".c", b"Quelle/\xc3\x9cbersicht.c",
+                 b"alt/\xfcber.c", b"dir.old/x.c", b"src/a/../b/z.c"]
+        root = self.make_files(self.path("r"), *files)
+        self.assertEqual(self.sources(log, root=root + "/"),
+                         [os.fsencode(root) + b"/" + f for f in files])
 
     def test_root_and_extension(self):
         log = self.write_log(b"Compiling ../../b/z.c ...\nCompiling ../../a.c ...\n")
+        # Relative paths are taken from the probe's folder, as CMake takes sources.
+        self.make_files(self.probe, b"b/z.c", b"a.c", b"fw/b/z.c", b"fw/a.c", b"b/z.p", b"a.p",
+                        b"b/z", b"a")
         cases = [
             ("neither", {}, [b"b/z.c", b"a.c"]),
             ("relative root", {"root": "fw"}, [b"fw/b/z.c", b"fw/a.c"]),
@@ -104,9 +127,11 @@ class ListTests(ProbeTestCase):
                 self.assertEqual(self.sources(log, **options), expected)
 
     def test_log_without_compile_lines(self):
-        self.assertEqual(self.sources(self.write_log(b"Linking app.elf ...\r\n")), [])
+        log = self.write_log(b"Linking app.elf ...\r\n")
+        self.assertEqual(self.sources(log, allow_empty=True), [])
 
     def test_windows_list_with_cr_lf(self):
+        self.make_files(self.probe, b"x.c", b".c", b"y/z.c")
         tool = self.fake_windows_tool("x\r\n\r\ny/z\r\n", "Kestrane.exe version 1.1\r\n(c)\r\n", 0)
         self.assertEqual(self.sources(self.write_log(b""), tool=tool), [b"x.c", b".c", b"y/z.c"])
 
@@ -142,6 +167,40 @@ class FailureTests(ProbeTestCase):
 
     def test_no_tool(self):
         self.assertConfigureFails(self.write_log(b""), "no kestrane to run", tool=None)
+
+    def test_tool_that_cannot_run(self):
+        tool = self.path("bin", "kestrane")
+        log = self.write_log(b"")
+        self.assertConfigureFails(log, "could not run kestrane " + tool,
+                                  "on the supplier's build log " + log, tool=tool)
+
+    def test_log_that_lists_nothing(self):
+        log = self.write_log(b"Linking app.elf ...\r\n")
+        self.assertConfigureFails(log, "the supplier's build log " + log + " announces no compiled "
+                                  "source file (give ALLOW_EMPTY to accept an empty list)")
+
+    def test_listed_file_that_is_not_there(self):
+        root = self.make_files(self.path("r"), b"src/a.c")
+        log = self.write_log(b"Compiling ../../src/a.c ...\nCompiling ../../src/b.c ...\n")
+        self.assertConfigureFails(log, "the supplier's build log " + log + " lists a source file "
+                                  "that is not there: " + root + "/src/b.c", root=root)
+
+    def test_entry_outside_the_root(self):
+        root = self.make_files(self.path("r"), b"src/a.c")
+        # Each file is there, outside the root: only the entry's text can stop it.
+        self.make_files(self.tmp, b"outside/evil.c")
+        cases = [
+            (b"..\\..\\..\\outside\\evil.c", "../outside/evil", "its \"..\" steps lead out of the root"),
+            (b"../../src/../../outside/evil.c", "src/../../outside/evil", "its \"..\" steps lead out"),
+            (b"../../" + os.fsencode(self.tmp) + b"/outside/evil.c", self.tmp + "/outside/evil",
+             "an absolute path"),
+            (b"..\\..\\C:\\Work\\x.c", "C:/Work/x", "a path with a drive letter"),
+        ]
+        for path, entry, why in cases:
+            with self.subTest(entry):
+                log = self.write_log(b"Compiling ../../src/a.c ...\nCompiling " + path + b" ...\n")
+                self.assertConfigureFails(log, "the supplier's build log " + log + " lists an entry "
+                                          "outside the root " + root + " (" + why, entry, root=root)
 
 
 if __name__ == "__main__":

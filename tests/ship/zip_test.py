@@ -1,18 +1,27 @@
 #!/usr/bin/env python3
 """The ZIP of the Windows build: made by cpack from the cross-built tree,
-unpacked into a scratch folder, and the Kestrane.exe in it run under Wine."""
+unpacked into a scratch folder, and the Kestrane.exe in it run under Wine.
+Its CMake package suits only machines that run Kestrane.exe."""
 
 import os
+import platform
 import shutil
 import unittest
 import zipfile
 
-from shiptest import PackageTestCase, run, setting
+from shiptest import PackageTestCase, run, setting, version_file_verdict
 
 VERSION = setting("KESTRANE_VERSION")
 WINE = setting("KESTRANE_WINE")
-EXAMPLES = os.path.join(setting("KESTRANE_SOURCE_DIR"), "examples")
+SOURCE_DIR = setting("KESTRANE_SOURCE_DIR")
+CMAKE = setting("CMAKE_COMMAND")
+EXAMPLES = os.path.join(SOURCE_DIR, "examples")
 FOLDER = "kestrane-%s-win64" % VERSION
+
+
+def flat(text):
+    """`text` with every run of white space made one blank: CMake wraps errors."""
+    return " ".join(text.split())
 
 
 class ZipPackageTests(PackageTestCase):
@@ -29,15 +38,66 @@ class ZipPackageTests(PackageTestCase):
         self.assertFalse([n for n in names if "test" in n.lower() or "probe" in n.lower()],
                          "no test programs in the package")
 
-    def test_unpacked_program_lists_the_supplier_log(self):
+    def unpack(self, folder):
+        """Unpacks the ZIP into `folder`; returns the package's folder."""
         with zipfile.ZipFile(self.package) as archive:
-            archive.extractall(self.tmp)
+            archive.extractall(folder)
+        return os.path.join(folder, FOLDER)
+
+    def test_unpacked_program_lists_the_supplier_log(self):
+        self.unpack(self.tmp)
         shutil.copy(os.path.join(EXAMPLES, "supplier-build.log"), self.tmp)
         run([WINE, os.path.join(self.tmp, FOLDER, "Kestrane.exe"),
              "--input=supplier-build.log", "--output=sources.txt"], cwd=self.tmp)
         with open(self.path("sources.txt"), "rb") as got, \
                 open(os.path.join(EXAMPLES, "supplier-build.expected"), "rb") as want:
             self.assertEqual(got.read(), want.read().replace(b"\n", b"\r\n"))
+
+    def test_package_suits_windows_machines(self):
+        version_file = os.path.join(self.unpack(self.tmp), "cmake", "KestraneConfigVersion.cmake")
+        for processor, unsuitable in [("AMD64", False), ("ARM64", False), ("x86", True)]:
+            with self.subTest(processor):
+                verdict = version_file_verdict(version_file, "Windows", processor)
+                self.assertEqual(verdict[:2], (unsuitable, not unsuitable), verdict)
+
+    def test_cross_build_on_linux_passes_it_over(self):
+        """Unpacked in the sysroot of a MinGW-w64 cross build, the package is
+        found, but its Kestrane.exe cannot run here: find_package() says so,
+        and takes a package for this machine when there is one."""
+        package = self.unpack(self.path("sysroot"))
+        toolchain = self.path("mingw-w64.cmake")
+        with open(toolchain, "w") as f:
+            f.write('include("%s/cmake/mingw-w64-x86_64.cmake")\n'
+                    'set(CMAKE_FIND_ROOT_PATH "%s")\n' % (SOURCE_DIR, self.path("sysroot")))
+        project = self.path("project")
+        os.mkdir(project)
+        with open(os.path.join(project, "CMakeLists.txt"), "w") as f:
+            f.write("cmake_minimum_required(VERSION 3.25)\n"
+                    "project(consumer LANGUAGES NONE)\n"
+                    "find_package(Kestrane REQUIRED ${FIND_OPTIONS})\n")
+
+        def configure(name, *args):
+            build = self.path(name)
+            return build, run([CMAKE, "-S", project, "-B", build, "--toolchain", toolchain, *args],
+                              check=False)
+
+        _, proc = configure("build-sysroot")
+        self.assertNotEqual(proc.returncode, 0, proc.stdout)
+        self.assertIn(flat("%s/cmake/KestraneConfig.cmake, version: %s (a kestrane for Windows on "
+                           "x86_64, which this machine, %s on %s, cannot run)"
+                           % (package, VERSION, platform.system(), platform.machine())),
+                      flat(proc.stderr))
+
+        prefix = self.path("prefix")
+        run([CMAKE, "--install", setting("KESTRANE_BUILD_DIR"), "--prefix", prefix])
+        build, proc = configure("build-both", "-DFIND_OPTIONS=NO_CMAKE_FIND_ROOT_PATH",
+                                "-DCMAKE_PREFIX_PATH=%s;%s" % (package, prefix))
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        with open(os.path.join(build, "CMakeCache.txt")) as f:
+            found = [line.split("=", 1)[1] for line in f.read().splitlines()
+                     if line.startswith("Kestrane_DIR:")]
+        self.assertEqual([os.path.dirname(os.path.dirname(os.path.dirname(d))) for d in found],
+                         [prefix])
 
 
 if __name__ == "__main__":
