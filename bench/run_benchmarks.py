@@ -137,7 +137,7 @@ def main():
 
     dense = median("dense", "kestrane")
     checks = [
-        ("dense: kestrane / floor <= 2.5", dense / median("dense", "floor"), 2.5, "<="),
+        ("dense: kestrane / floor <= 1.3", dense / median("dense", "floor"), 1.3, "<="),
         ("dense: pipeline / kestrane >= 2.5", median("dense", "pipeline") / dense, 2.5, ">="),
         ("dense: regex / kestrane, per byte >= 30",
          (median("slice", "regex") / os.path.getsize(logs["slice"]))
@@ -147,9 +147,12 @@ def main():
         ("longline: kestrane / dense kestrane <= 1.5",
          median("longline", "kestrane") / dense, 1.5, "<="),
     ]
-    for profile in ("dense", "longline"):
-        checks.append(("%s: peak MiB <= 16 + 2 x list (%.1f MiB)" % (profile, list_mib(profile)),
-                       peaks[profile, "kestrane"] / MIB, 16 + 2 * list_mib(profile), "<="))
+    # The list goes to its file as the log is read; only the longest line is
+    # held whole.
+    checks.append(("dense: peak MiB <= 16 + list / 10 (%.1f MiB)" % list_mib("dense"),
+                   peaks["dense", "kestrane"] / MIB, 16 + list_mib("dense") / 10, "<="))
+    checks.append(("longline: peak MiB <= 16 + 2 x list (%.1f MiB)" % list_mib("longline"),
+                   peaks["longline", "kestrane"] / MIB, 16 + 2 * list_mib("longline"), "<="))
     checks.append(("sparse: peak MiB <= 16", peaks["sparse", "kestrane"] / MIB, 16, "<="))
 
     print("\nslice: regex / kestrane on the same 20 MB: %.1f" % (
