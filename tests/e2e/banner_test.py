@@ -66,8 +66,11 @@ def expected_date():
 def run(words, **options):
     """Start `words` (with subprocess.run `options`); return (exit status,
     console lines)."""
-    proc = subprocess.run(words, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, timeout=60, **options)
+    for attempt in range(3):  # a start Wine ended before it ran, as in cli_test.py
+        proc = subprocess.run(words, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, timeout=60, **options)
+        if proc.returncode != 1 or proc.stdout:
+            break
     lines = [l[:-1] if l.endswith("\r") else l
              for l in proc.stdout.decode("latin-1").split("\n")[:-1]]
     return proc.returncode, lines

@@ -66,9 +66,12 @@ class CrossPlatformListTests(unittest.TestCase):
             f.write(log)
         lists = []
         for words, name in [(self.native, "native.txt"), (self.windows, "windows.txt")]:
-            proc = subprocess.run(words + ["--input=log.txt", "--output=" + name], cwd=self.tmp,
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                  stderr=subprocess.PIPE, timeout=60)
+            for attempt in range(3):  # a start Wine ended before it ran, as in cli_test.py
+                proc = subprocess.run(words + ["--input=log.txt", "--output=" + name],
+                                      cwd=self.tmp, stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+                if proc.returncode != 1 or proc.stdout:
+                    break
             self.assertEqual(proc.returncode, 0, (words, proc.stdout, proc.stderr))
             with open(os.path.join(self.tmp, name), "rb") as f:
                 lists.append(f.read())
