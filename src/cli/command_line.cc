@@ -28,4 +28,6 @@ void ParseCommandLine(CommandLineOptions* options,
              &options->inputArgument);
   ReadOption(arguments, "--output", 9, &options->outputPath,
              &options->outputArgument);
+  for (size_t i = 1; i < arguments.size(); ++i)
+    options->strict = options->strict || arguments[i] == "--strict";
 }

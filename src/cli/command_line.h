@@ -17,6 +17,8 @@ struct CommandLineOptions {
   // for its path to be the one that was typed (see typed_argument.h).
   size_t inputArgument = kNoArgument;
   size_t outputArgument = kNoArgument;
+  // "--strict": only plain relative paths may be listed (scan/plain_path.h).
+  bool strict = false;
 };
 
 /// Fills `options` from `arguments`, the whole argument vector with the program
@@ -24,8 +26,9 @@ struct CommandLineOptions {
 /// name anywhere ("--input", "--output"); the path is the rest of that argument
 /// after a fixed cut (8 and 9 characters), whatever stands before the cut. An
 /// argument too short to hold a path leaves the path as it was, and later
-/// arguments are not consulted. Everything else is ignored. The option's
-/// argument is recorded even when it yields no path.
+/// arguments are not consulted. The option's argument is recorded even when it
+/// yields no path. "--strict" counts only as an argument of its own, after the
+/// program path. Everything else is ignored.
 void ParseCommandLine(CommandLineOptions* options,
                       const std::vector<std::string>& arguments);
 

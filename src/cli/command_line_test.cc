@@ -1,4 +1,5 @@
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -50,6 +51,23 @@ TEST(ParseCommandLine, Options) {
     EXPECT_EQ(c.outputPath, options.outputPath);
     EXPECT_EQ(c.inputArgument, options.inputArgument);
     EXPECT_EQ(c.outputArgument, options.outputArgument);
+  }
+}
+
+TEST(ParseCommandLine, StrictOnlyAsAnArgumentOfItsOwn) {
+  const std::pair<std::vector<std::string>, bool> cases[] = {
+      {{"kestrane", "--input=log.txt", "--strict"}, true},
+      {{"kestrane", "--strict", "--output=list.txt"}, true},
+      {{"kestrane", "--strict=yes"}, false},
+      {{"kestrane", "x--strict"}, false},
+      {{"--strict", "--input=log.txt"}, false},  // the program path
+      {{"kestrane", "--input=--strict"}, false},
+  };
+  for (const auto& [arguments, strict] : cases) {
+    SCOPED_TRACE(testing::PrintToString(arguments));
+    CommandLineOptions options;
+    ParseCommandLine(&options, arguments);
+    EXPECT_EQ(strict, options.strict);
   }
 }
 

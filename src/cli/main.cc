@@ -23,9 +23,33 @@ constexpr int kOutputFailed = -3;
 
 void PrintLine(const char* text) { std::cout << text << std::endl; }
 
-int Fail(const char* sentence, int status) {
+int Fail(const std::string& sentence, int status) {
   std::cout << "Kestrane error: " << sentence << std::endl;
   return status;
+}
+
+// An entry as a terminal may safely show it, on one line: quoted, each byte
+// outside printable ASCII (and the quote and backslash) as \xHH, and a long
+// one cut short. A log's text could otherwise move the cursor, rewrite what
+// the user reads or set the window title.
+std::string Shown(const std::string& entry) {
+  constexpr size_t kLongest = 200;
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string shown = "\"";
+  for (size_t i = 0; i < entry.size() && i < kLongest; ++i) {
+    const auto c = static_cast<unsigned char>(entry[i]);
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+      shown += static_cast<char>(c);
+    } else {
+      shown += "\\x";
+      shown += kHex[c >> 4];
+      shown += kHex[c & 15];
+    }
+  }
+  shown += '"';
+  if (entry.size() > kLongest)
+    shown += "... (" + std::to_string(entry.size()) + " bytes)";
+  return shown;
 }
 
 // Some platforms open a directory for reading and fail only on the first
@@ -75,8 +99,15 @@ int main(int argc, char* argv[]) {
                       : std::string());
   SourceFileList sourceFiles;
   sourceFiles.sink = output.sink();
-  if (!ScanBuildLog(input, &sourceFiles))
-    return Fail("Could not read input file", kInputFailed);
+  sourceFiles.strict = options.strict;
+  if (!ScanBuildLog(input, &sourceFiles)) {
+    const RefusedEntry& refused = sourceFiles.refused;
+    if (refused.line == 0)
+      return Fail("Could not read input file", kInputFailed);
+    return Fail("Input file line " + std::to_string(refused.line) + ": " +
+                    Shown(refused.entry) + " is not a plain relative path",
+                kInputFailed);
+  }
 
   switch (output.Keep(sourceFiles)) {
     case ListFile::Outcome::kKept:

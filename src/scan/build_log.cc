@@ -12,6 +12,7 @@
 #include <istream>
 #include <utility>
 
+#include "scan/plain_path.h"
 #include "scan/utf16.h"
 
 namespace {
@@ -63,9 +64,21 @@ struct ScanBuffer {
   }
 };
 
-// Examines the line [begin, end) of `buffer` and adds its entry, if any.
-bool ScanLine(size_t begin, size_t end, size_t blockSize, ScanBuffer* buffer,
-              SourceFileList* list) {
+// Keeps the entry at `entry` (without its line feed), or refuses it when the
+// scan is strict and it is no plain relative path.
+bool Accept(const char* entry, size_t length, uint64_t line,
+            SourceFileList* list) {
+  if (!list->strict || IsPlainRelativePath(std::string_view(entry, length)))
+    return true;
+  list->refused.line = line;
+  list->refused.entry.assign(entry, length);
+  return false;
+}
+
+// Examines the line [begin, end) of `buffer`, line number `line` of the log,
+// and adds its entry, if any.
+bool ScanLine(size_t begin, size_t end, uint64_t line, size_t blockSize,
+              ScanBuffer* buffer, SourceFileList* list) {
   char* const data = buffer->block.data();
   if (end != begin && data[end - 1] == '\r')
     --end;  // CR LF is one line end
@@ -77,7 +90,10 @@ bool ScanLine(size_t begin, size_t end, size_t blockSize, ScanBuffer* buffer,
     char* out = list->Reserve(sourceFile.size() + 1);
     if (!out)
       return false;
-    list->Extend(WriteEntry(sourceFile, out));
+    const size_t length = WriteEntry(sourceFile, out);
+    if (!Accept(out, length - 1, line, list))
+      return false;
+    list->Extend(length);
     return true;
   }
 
@@ -86,6 +102,8 @@ bool ScanLine(size_t begin, size_t end, size_t blockSize, ScanBuffer* buffer,
   // than a block, so the fresh buffer keeps it with room for another read.
   const size_t pathStart = static_cast<size_t>(sourceFile.data() - data);
   const size_t entryEnd = pathStart + WriteEntry(sourceFile, data + pathStart);
+  if (!Accept(data + pathStart, entryEnd - pathStart - 1, line, list))
+    return false;
   MemoryBlock fresh(2 * blockSize);
   if (!fresh.data())
     return false;
@@ -98,6 +116,7 @@ bool ScanLine(size_t begin, size_t end, size_t blockSize, ScanBuffer* buffer,
 // The scan of the log's text, `input`, into `list`.
 bool ScanText(std::istream& input, SourceFileList* list, size_t blockSize) {
   ScanBuffer buffer;
+  uint64_t line = 0;
   for (bool atEnd = false; !atEnd;) {
     if (!buffer.MakeRoom(blockSize))
       return false;
@@ -123,7 +142,7 @@ bool ScanText(std::istream& input, SourceFileList* list, size_t blockSize) {
           static_cast<const char*>(found) - buffer.block.data());
       const size_t lineStart = buffer.lineStart;
       buffer.lineStart = lineEnd + 1;
-      if (!ScanLine(lineStart, lineEnd, blockSize, &buffer, list))
+      if (!ScanLine(lineStart, lineEnd, ++line, blockSize, &buffer, list))
         return false;
       searchFrom = buffer.lineStart;
     }

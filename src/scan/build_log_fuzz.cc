@@ -1,10 +1,11 @@
 // Fuzz target: the block-wise scan against a plain reading of the line rules,
 // with blocks small enough that lines and line ends straddle them. The first
-// byte of the input chooses the block size. UTF-16 logs are decoded whole
-// here, and a stretch at a time by the scan.
+// byte of the input chooses the block size and whether the scan is strict.
+// UTF-16 logs are decoded whole here, and a stretch at a time by the scan.
 
 #include <cstddef>
 #include <cstdint>
+#include <cctype>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -53,19 +54,45 @@ std::string Text(const std::string& log) {
   return text;
 }
 
+// What --strict lets through, read from its definition: components split at
+// '/', each non-empty, not "..", not an option, of portable characters.
+bool Plain(const std::string& entry) {
+  std::vector<std::string> components(1);
+  for (const char c : entry) {
+    if (c == '/')
+      components.emplace_back();
+    else
+      components.back() += c;
+  }
+  for (const std::string& component : components) {
+    if (component.empty() || component == ".." || component[0] == '-')
+      return false;
+    for (const char c : component)
+      if (!(isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) &&
+          c != '.' && c != '_' && c != '-')
+        return false;
+  }
+  return true;
+}
+
 // The rules, one at a time: the input ends at Ctrl-Z; lines end at a line
 // feed, one CR before it belongs to the line end; a last line without a line
 // feed does not count; an entry is the path up to its last dot, with slashes
 // for backslashes.
-std::vector<std::string> ReferenceScan(const std::string& input) {
+// A strict scan stops at the first entry that is not Plain(): its line
+// number goes to `*refusedLine`.
+std::vector<std::string> ReferenceScan(const std::string& input, bool strict,
+                                       uint64_t* refusedLine) {
   std::string log = Text(input);
   const size_t stop = log.find('\x1a');
   if (stop != std::string::npos)
     log.resize(stop);
   std::vector<std::string> entries;
   size_t begin = 0;
+  uint64_t number = 0;
   for (size_t end; (end = log.find('\n', begin)) != std::string::npos;
        begin = end + 1) {
+    ++number;
     std::string line = log.substr(begin, end - begin);
     if (!line.empty() && line.back() == '\r')
       line.pop_back();
@@ -78,6 +105,10 @@ std::vector<std::string> ReferenceScan(const std::string& input) {
     for (char& c : sourceFile)
       if (c == '\\')
         c = '/';
+    if (strict && !Plain(sourceFile)) {
+      *refusedLine = number;
+      return entries;
+    }
     entries.push_back(sourceFile);
   }
   return entries;
@@ -89,13 +120,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0)
     return -1;
   const size_t blockSize = 1 + data[0] % 64;
+  const bool strict = data[0] & 0x80;
   const std::string log(reinterpret_cast<const char*>(data) + 1, size - 1);
   std::istringstream input(log);
   SourceFileList list;
-  if (!ScanBuildLog(input, &list, blockSize))
+  list.strict = strict;
+  const bool complete = ScanBuildLog(input, &list, blockSize);
+  uint64_t refusedLine = 0;
+  const std::vector<std::string> expected =
+      ReferenceScan(log, strict, &refusedLine);
+  if (complete != (refusedLine == 0) || list.refused.line != refusedLine)
     abort();
   const std::vector<std::string> entries = list.Entries();
-  if (entries.size() != list.count || entries != ReferenceScan(log))
+  if (entries.size() != list.count || entries != expected)
     abort();
   return 0;
 }

@@ -39,6 +39,12 @@ class ListSink {
   ~ListSink() = default;
 };
 
+/// The first entry of a log that a strict scan refused.
+struct RefusedEntry {
+  uint64_t line = 0;  // its line in the log, counted from 1; 0: none refused
+  std::string entry;  // as it would have been listed
+};
+
 /// The compiled source files, in the order of their lines in the log.
 ///
 /// Kept as the text of the list file itself: every entry followed by a line
@@ -59,6 +65,10 @@ struct SourceFileList {
   /// When set, the scan hands the text to the sink as it goes, and the list
   /// keeps only what it has not handed over yet.
   ListSink* sink = nullptr;
+  /// When set, every entry must be a plain relative path (plain_path.h): the
+  /// scan stops at the first that is not and tells it in `refused`.
+  bool strict = false;
+  RefusedEntry refused;
 
   void Clear();
   /// Room for `length` more bytes of text, to be filled with one entry and
@@ -99,8 +109,9 @@ constexpr size_t kScanBlockSize = size_t{1} << 20;
 /// byte-order mark is read as UTF-16 and scanned as its UTF-8 text; any other
 /// log is bytes, as they stand. With a sink, the list is handed to it after
 /// every block and at the end. Returns false when reading failed before the
-/// end of the input, or memory ran out; `list` then holds what was found
-/// until then.
+/// end of the input, memory ran out, or a strict scan refused an entry
+/// (`list->refused` then tells which); `list` holds what was found until
+/// then.
 bool ScanBuildLog(std::istream& input, SourceFileList* list,
                   size_t blockSize = kScanBlockSize);
 

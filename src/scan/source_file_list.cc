@@ -18,6 +18,7 @@ constexpr size_t kLargestPiece = kSecondPiece << kMaxDoublings;
 void SourceFileList::Clear() {
   pieces.clear();
   count = 0;
+  refused = RefusedEntry();
 }
 
 char* SourceFileList::Reserve(size_t length) {

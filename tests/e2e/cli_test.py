@@ -291,6 +291,27 @@ class OutputFileTests(ToolTestCase):
         self.assertEqual(self.read("list.txt"), expected)
 
 
+class StrictTests(ToolTestCase):
+    def test_strict_refuses_a_hostile_entry_and_keeps_the_list(self):
+        log = (compile_line("src/a.c") + b"noise\n" +
+               b"1> Compiling ..\\..\\;id>/tmp/pwned;echo \x1b]0;x\x07.c ...\r\n")
+        self.write("log.txt", log)
+        self.write("list.txt", b"previous\n")
+        said = 'Kestrane error: Input file line 3: ";id>/tmp/pwned;echo \\x1B]0;x\\x07" ' \
+               'is not a plain relative path'
+        for args in (["--strict", "--input=log.txt", "--output=list.txt"],
+                     ["--input=log.txt", "--output=list.txt", "--strict"]):
+            self.assertEqual(run(args, self.tmp), (INPUT_FAILED, [said]))
+            self.assertEqual(self.read("list.txt"), b"previous\n")
+            self.assertFolderHolds("log.txt", "list.txt")
+        # Without the option, and with one that only contains it, every entry
+        # is written as the log spells it.
+        for extra in ([], ["--strict=no"]):
+            self.assertEqual(run(extra + ["--input=log.txt", "--output=list.txt"], self.tmp), (OK, []))
+            self.assertEqual(self.read("list.txt"),
+                             b"src/a" + LIST_EOL + b";id>/tmp/pwned;echo \x1b]0;x\x07" + LIST_EOL)
+
+
 class ListReplacementTests(ToolTestCase):
     """The list takes the place of the file that was there in one step, and
     that file's links and permissions stay."""
