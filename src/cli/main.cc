@@ -1,10 +1,7 @@
 // The process entry: one run from command line to list file.
 
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "cli/command_line.h"
@@ -52,18 +49,6 @@ std::string Shown(const std::string& entry) {
   return shown;
 }
 
-// Some platforms open a directory for reading and fail only on the first
-// read; a directory is not a log, so it is refused as one that cannot open.
-bool OpenInput(const std::string& path, std::ifstream* input) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error))
-    return false;
-  // Binary: line ends and Ctrl-Z are handled by the scan, the same way on
-  // every platform.
-  input->open(path, std::ios::in | std::ios::binary);
-  return input->is_open();
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -86,9 +71,11 @@ int main(int argc, char* argv[]) {
 
   // A path that did not reach the program as typed would name a look-alike:
   // the input is refused, and so is the output, once the log was read.
-  std::ifstream input;
+  // Bytes as they stand: line ends and Ctrl-Z are handled by the scan, the
+  // same way on every platform.
+  LogFile input;
   if (!ArgumentIsAsTyped(arguments, options.inputArgument) ||
-      !OpenInput(options.inputPath, &input))
+      !input.Open(options.inputPath))
     return Fail("Could not open input file", kInputFailed);
   // The list goes into a temporary file while the log is read, or is kept in
   // memory until then; either way the log is closed before the list takes

@@ -168,9 +168,9 @@ bool ScanBuildLog(std::istream& input, SourceFileList* list,
   return ScanText(text, list, blockSize) && !decoded.failed();
 }
 
-bool ScanBuildLog(std::ifstream& input, SourceFileList* list) {
-  const bool complete =
-      ScanBuildLog(static_cast<std::istream&>(input), list, kScanBlockSize);
-  input.close();
-  return complete;
+bool ScanBuildLog(LogFile& input, SourceFileList* list) {
+  std::istream stream(&input);
+  const bool complete = ScanBuildLog(stream, list, kScanBlockSize);
+  input.Close();
+  return complete && !input.failed();
 }

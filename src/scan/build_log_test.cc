@@ -1,3 +1,4 @@
+#include <fstream>
 #include <sstream>
 #include <streambuf>
 #include <string>
@@ -279,8 +280,8 @@ TEST(ScanBuildLog, ClosesTheFile) {
   const std::string path =
       testing::TempDir() + "kestrane_scan_closes_the_file.log";
   std::ofstream(path) << "Compiling ../../a.c ...\n";
-  std::ifstream input(path, std::ios::binary);
-  ASSERT_TRUE(input.is_open());
+  LogFile input;
+  ASSERT_TRUE(input.Open(path));
   SourceFileList list;
   EXPECT_TRUE(ScanBuildLog(input, &list));
   EXPECT_FALSE(input.is_open());

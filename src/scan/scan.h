@@ -5,12 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "scan/log_file.h"
 #include "scan/memory_block.h"
 
 /// The regular expression that defines a compile line, in ECMAScript syntax.
@@ -115,8 +115,8 @@ constexpr size_t kScanBlockSize = size_t{1} << 20;
 bool ScanBuildLog(std::istream& input, SourceFileList* list,
                   size_t blockSize = kScanBlockSize);
 
-/// As above, for the input file opened by the driver; closes it before
-/// returning.
-bool ScanBuildLog(std::ifstream& input, SourceFileList* list);
+/// As above, for the log opened by the driver; closes it before returning.
+/// A log that could not be read whole (see LogFile) gives false as well.
+bool ScanBuildLog(LogFile& input, SourceFileList* list);
 
 #endif  // KESTRANE_SCAN_SCAN_H_

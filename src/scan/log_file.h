@@ -1,0 +1,56 @@
+// The build log as the driver opens it.
+#ifndef KESTRANE_SCAN_LOG_FILE_H_
+#define KESTRANE_SCAN_LOG_FILE_H_
+
+#include <cstdint>
+#include <streambuf>
+#include <string>
+
+/// A log read straight from the system into the reader's own buffer, without
+/// the C runtime's buffering in between, as a stream buffer for the scan.
+///
+/// A regular file that shrinks while it is read (truncated, rewritten by the
+/// build that makes it) has not been read whole, though its reading ended
+/// without an error: that counts as a failed read. A file that only grows
+/// gives what was there when its end was reached.
+class LogFile : public std::streambuf {
+ public:
+  LogFile() = default;
+  ~LogFile() override { Close(); }
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+
+  /// Opens `path` for reading; false when it is missing, unreadable or a
+  /// folder, which is no log.
+  bool Open(const std::string& path);
+  void Close();
+  bool is_open() const { return file_ != kNoFile; }
+
+  /// Reading failed before the end, or the file shrank while it was read.
+  bool failed() const { return failed_; }
+
+ protected:
+  std::streamsize xsgetn(char* data, std::streamsize size) override;
+  int_type underflow() override;
+
+ private:
+  using NativeFile = intptr_t;  // a descriptor, or a Windows handle
+  static constexpr NativeFile kNoFile = -1;
+
+  // The platform's side (log_file_posix.cc, log_file_win32.cc).
+  bool OpenFile(const std::string& path);
+  /// Reads up to `size` bytes at the current position; -1 on failure, 0 at
+  /// the end.
+  int64_t ReadFile(char* data, size_t size);
+  /// The file's size now, or -1 where it has none (pipes, devices).
+  int64_t CurrentSize() const;
+  void CloseFile();
+
+  NativeFile file_ = kNoFile;
+  int64_t sizeAtOpen_ = -1;  // -1: not a regular file
+  uint64_t position_ = 0;
+  bool failed_ = false;
+  char held_[2] = {};  // underflow()'s byte, and the one before it
+};
+
+#endif  // KESTRANE_SCAN_LOG_FILE_H_

@@ -1,0 +1,49 @@
+// Reading the log on POSIX systems.
+
+#include "scan/log_file.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The most one read(2) is asked for; Linux reads no more at once anyway.
+constexpr size_t kLargestRead = size_t{1} << 30;
+
+}  // namespace
+
+bool LogFile::OpenFile(const std::string& path) {
+  if (path.empty())
+    return false;
+  const int file = open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (file < 0)
+    return false;
+  struct stat status;
+  if (fstat(file, &status) != 0 || S_ISDIR(status.st_mode)) {
+    close(file);
+    return false;
+  }
+  file_ = file;
+  return true;
+}
+
+int64_t LogFile::ReadFile(char* data, size_t size) {
+  for (;;) {
+    const ssize_t got = read(static_cast<int>(file_), data,
+                             size < kLargestRead ? size : kLargestRead);
+    if (got >= 0 || errno != EINTR)
+      return got;
+  }
+}
+
+int64_t LogFile::CurrentSize() const {
+  struct stat status;
+  if (fstat(static_cast<int>(file_), &status) != 0 || !S_ISREG(status.st_mode))
+    return -1;
+  return static_cast<int64_t>(status.st_size);
+}
+
+void LogFile::CloseFile() { close(static_cast<int>(file_)); }

@@ -1,0 +1,44 @@
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "scan/log_file.h"
+
+namespace {
+
+// A log that is cut while it is read was not read whole; one that grows, or
+// stays, was.
+TEST(LogFile, ACutLogIsAFailedRead) {
+  const std::string path = testing::TempDir() + "kestrane_log_file.log";
+  const struct {
+    const char* name;
+    uintmax_t resizedTo;  // after the first read; 0: appended to instead
+    bool failed;
+  } cases[] = {
+      {"grows", 0, false},
+      {"cut below what was read", 100, true},
+      {"cut above what was read", 60000, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(path, std::ios::binary) << std::string(100000, 'x');
+    LogFile log;
+    ASSERT_TRUE(log.Open(path));
+    std::string buffer(4096, '\0');
+    ASSERT_EQ(4096, log.sgetn(&buffer[0], 4096));
+    if (c.resizedTo == 0)
+      std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+    else
+      std::filesystem::resize_file(path, c.resizedTo);
+    while (log.sgetn(&buffer[0], 4096) > 0) {
+    }
+    EXPECT_EQ(c.failed, log.failed());
+  }
+  std::filesystem::remove(path);
+  LogFile folder;
+  EXPECT_FALSE(folder.Open(testing::TempDir()));
+}
+
+}  // namespace
