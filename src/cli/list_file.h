@@ -3,37 +3,101 @@
 #define KESTRANE_CLI_LIST_FILE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "scan/scan.h"
 
+// The platform's side (list_file_posix.cc, list_file_win32.cc).
+
+/// A descriptor on POSIX systems, a handle on Windows.
+using NativeFile = intptr_t;
+constexpr NativeFile kNoFile = -1;
+
+/// Where the list for an output path goes.
+struct ListPlace {
+  enum Kind {
+    kNewFile,      // nothing is there yet
+    kRegularFile,  // a regular file that this user may write
+    kDescriptor,   // a descriptor this process has open: `descriptor`
+    kInPlace,      // anything else: written in place, or refused there
+    kRefused,      // nothing may be written there
+  };
+  Kind kind = kInPlace;
+  std::string replaced;  // the file a temporary one replaces (a link's target)
+  NativeFile descriptor = kNoFile;
+};
+/// What `outputPath` leads to.
+ListPlace InspectListTarget(const std::string& outputPath);
+
+/// The file that a list is written to before it takes its place.
+struct TemporaryListFile {
+  NativeFile file = kNoFile;
+  std::string path;     // its name, empty while it has none
+  uint32_t mode = 0;    // the permissions it gets once complete
+  bool unnamed = false; // it gets a name only once complete
+};
+
+/// How making the temporary file went.
+enum class Made {
+  kMade,
+  kInPlace,      // the folder refuses new files, or the owner would change
+  kOpenFailed,   // no file can be made there (too many open files, ...)
+  kWriteFailed,  // no room for one (no space, no inode)
+};
+Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made);
+/// Gives the complete temporary file its permissions and puts it in the place
+/// of `place.replaced`, in one step; closes it in any case.
+bool KeepTemporaryListFile(TemporaryListFile* temporary,
+                           const ListPlace& place);
+/// Closes and removes the temporary file.
+void DiscardTemporaryListFile(TemporaryListFile* temporary);
+
+/// Opens `path` for writing in place, without emptying it; kNoFile on
+/// failure.
+NativeFile OpenListFileInPlace(const std::string& path);
+/// Reserves room for `size` bytes in a regular file written in place, before
+/// the first of its bytes is overwritten; true where there is nothing to
+/// reserve (devices, pipes).
+bool ReserveListFile(NativeFile file, uint64_t size);
+/// Ends a regular file written in place after `size` bytes.
+bool EndListFile(NativeFile file, uint64_t size);
+/// Writes `size` bytes of list text, in the platform's text form (CR LF line
+/// ends on Windows); `*written` grows by the bytes that reached the file.
+bool WriteListText(NativeFile file, const char* data, size_t size,
+                   uint64_t* written);
+bool CloseListFile(NativeFile file);
+
 /// The list file of one run.
 ///
-/// Where the output is a regular file, or none exists yet, the list is written
-/// into a new temporary file in the same folder as the file it replaces (the
-/// target of a symbolic link), while the log is read, and put in its place in
-/// one step once every byte was written and the file closed: a run that fails
-/// leaves the previous file as it was, and a log that is its own output is
-/// replaced only by its complete list. The temporary file is named
-/// ".<name>.kestrane-XXXXXX", so that what a killed run leaves behind can be
-/// told apart.
+/// A regular list, or one that does not exist yet, is written while the log
+/// is read into a new file beside the file it replaces (the target of a
+/// symbolic link): readable by its owner only, and without a name where the
+/// system allows, so that a killed run leaves nothing behind. Once every byte
+/// is written it gets the old list's permissions and owner (or a new file's),
+/// and takes the list's place in one step. Whatever fails, the file that was
+/// there stays as it was, and a log that is its own output is replaced only
+/// by its complete list.
 ///
-/// Outputs that are not regular files (/dev/stdout, a FIFO, NUL, CON), and
-/// lists for which no temporary file can be made beside them, are written
-/// in place after the log was read, from the list kept in memory.
+/// Written in place instead, after the log was read, from the list kept in
+/// memory: outputs that are not regular files (/dev/null, a FIFO, NUL, CON),
+/// the process's own descriptors (/dev/stdout, /dev/fd/N), and, on POSIX
+/// systems, a regular list whose folder refuses new files or whose owner a
+/// new file could not keep. Room for the list is reserved before its first
+/// old byte is overwritten, so that a full disk leaves it whole.
 class ListFile : public ListSink {
  public:
-  /// Prepares the list for `outputPath`. Nothing here fails: whatever keeps
-  /// the list from being written is reported by Keep(), after the log was
+  /// Prepares the list for `outputPath`. Nothing is reported here: whatever
+  /// keeps the list from being written is told by Keep(), after the log was
   /// read, so that input errors come first.
   explicit ListFile(const std::string& outputPath);
   ~ListFile();  // discards what was not kept
   ListFile(const ListFile&) = delete;
   ListFile& operator=(const ListFile&) = delete;
 
-  /// The list's sink while it is being written to a temporary file; null
-  /// when the list is to be kept in memory and written by Keep().
-  ListSink* sink() { return temporary_ >= 0 ? this : nullptr; }
+  /// The list's sink while the log is read; null when the list is to be kept
+  /// in memory and written by Keep().
+  ListSink* sink() { return sink_; }
   void Write(const char* data, size_t size) override;
 
   enum class Outcome { kKept, kOpenFailed, kWriteFailed };
@@ -41,44 +105,20 @@ class ListFile : public ListSink {
   Outcome Keep(const SourceFileList& list);
 
  private:
-  void Discard();
+  Outcome KeepInPlace(const SourceFileList& list);
+
+  /// Takes the text of a list that will not be written.
+  struct Drain : ListSink {
+    void Write(const char*, size_t) override {}
+  };
 
   std::string outputPath_;
-  std::string replaced_;       // the file a temporary file replaces
-  std::string temporaryPath_;  // empty when there is none
-  int temporary_ = -1;
-  bool failed_ = false;        // writing the temporary file failed
+  ListPlace place_;
+  TemporaryListFile temporary_;
+  ListSink* sink_ = nullptr;
+  Drain drain_;
+  Outcome failure_ = Outcome::kKept;  // what Keep() reports, when not kKept
+  bool failed_ = false;               // writing the temporary file failed
 };
-
-// The platform's side (list_file_posix.cc, list_file_win32.cc). Files are the
-// descriptors of the C runtime, which Windows has as well.
-
-/// Where the list for `outputPath` can go through a temporary file.
-enum class ListTarget {
-  kNewFile,      // nothing is there yet
-  kRegularFile,  // a regular file that this user may write
-  kInPlace,      // anything else: written in place, or refused there
-};
-/// What `outputPath` leads to; `*replaced` becomes the path of the file a
-/// temporary one would replace (a symbolic link's target).
-ListTarget InspectListTarget(const std::string& outputPath,
-                             std::string* replaced);
-
-/// Creates the file `path`, which must not exist yet, for writing; when
-/// `existing` names a file, with its permissions and owner, else with those
-/// of any new file. -1 on failure, errno EEXIST when the name is taken.
-int CreateTemporaryListFile(const std::string& path, const char* existing);
-/// Puts the closed temporary file in the place of `replaced`, in one step.
-bool ReplaceWithTemporary(const std::string& temporary,
-                          const std::string& replaced);
-/// Opens `path` for writing in place, emptied or created; -1 on failure.
-int OpenListFileInPlace(const std::string& path);
-/// Writes `size` bytes of list text, in the platform's text form (CR LF line
-/// ends on Windows).
-bool WriteListText(int file, const char* data, size_t size);
-bool CloseListFile(int file);
-void RemoveListFile(const std::string& path);
-/// Characters that end a folder's part of a path.
-extern const char kPathSeparators[];
 
 #endif  // KESTRANE_CLI_LIST_FILE_H_

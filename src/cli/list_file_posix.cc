@@ -1,21 +1,31 @@
-// The list file on POSIX systems: rename(2) puts it in place.
+// The list file on POSIX systems: written unnamed (Linux O_TMPFILE) or
+// under a locked temporary name, then renamed into place.
 
 #include "cli/list_file.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <string_view>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-const char kPathSeparators[] = "/";
 
 namespace {
 
 // The kernel's own limit of symbolic links followed in one path.
 constexpr int kMaxLinks = 40;
+// Tries at names that are taken before giving up on a temporary file.
+constexpr int kNameAttempts = 100;
+// A temporary file of a run that is gone is removed by a later run once it
+// is this old: one made this very moment is not locked yet.
+constexpr time_t kAbandonedAfter = 10;
+
+int Descriptor(NativeFile file) { return static_cast<int>(file); }
 
 std::string ReadLink(const std::string& path) {
   std::string target(256, '\0');
@@ -31,8 +41,37 @@ std::string ReadLink(const std::string& path) {
   }
 }
 
-// The links in /dev and /proc (/dev/stdout, /dev/fd/1, /proc/self/fd/1)
-// name files this process has open, which are written where they are.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The descriptor that /dev/stdout, /dev/fd/N or /proc/self/fd/N name, or -1.
+// Such a name is written through the descriptor itself: reopened, it would
+// lose an append mode (>> report) and begin a file anew.
+int NamedDescriptor(std::string_view path) {
+  if (path == "/dev/stdin")
+    return 0;
+  if (path == "/dev/stdout")
+    return 1;
+  if (path == "/dev/stderr")
+    return 2;
+  for (const std::string_view folder : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (path.substr(0, folder.size()) != folder || path.size() == folder.size())
+      continue;
+    int descriptor = 0;
+    for (const char c : path.substr(folder.size())) {
+      if (c < '0' || c > '9' || descriptor > 100000000)
+        return -1;
+      descriptor = descriptor * 10 + (c - '0');
+    }
+    return descriptor;
+  }
+  return -1;
+}
+
+// The links in /dev and /proc (/dev/stdout, /proc/self/fd/1) name files this
+// process has open, which are written where they are.
 bool InSystemFolder(const std::string& folder) {
   char* real = realpath(folder.empty() ? "." : folder.c_str(), nullptr);
   if (!real)
@@ -45,82 +84,338 @@ bool InSystemFolder(const std::string& folder) {
   return system;
 }
 
+bool FlushToDisk(int file) {
+#if defined(__linux__)
+  return fdatasync(file) == 0;
+#else
+  return fsync(file) == 0;
+#endif
+}
+
+// Six letters and digits, another six on every call.
+std::string NextSuffix(uint64_t* state) {
+  static const char kCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  *state = *state * 6364136223846793005u + 1442695040888963407u;
+  uint64_t bits = *state >> 20;
+  std::string suffix(6, '0');
+  for (char& c : suffix) {
+    c = kCharacters[bits % 36];
+    bits /= 36;
+  }
+  return suffix;
+}
+
+uint64_t Seed(const void* salt) {
+  // Two runs at the same moment differ at least in their process.
+  return static_cast<uint64_t>(
+             std::chrono::steady_clock::now().time_since_epoch().count()) ^
+         reinterpret_cast<uintptr_t>(salt) ^
+         (static_cast<uint64_t>(getpid()) << 32);
+}
+
+// ".<name>.kestrane-" beside the file it replaces, or ".kestrane-" where the
+// list's name is too long to carry more.
+std::string TemporaryPrefix(const std::string& replaced, bool shortName) {
+  const std::string folder = FolderOf(replaced);
+  if (shortName)
+    return folder + ".kestrane-";
+  return folder + "." + replaced.substr(folder.size()) + ".kestrane-";
+}
+
+// Removes the temporary files that runs which are gone left beside
+// `replaced`: a live run holds a lock on its own.
+void RemoveAbandoned(const std::string& replaced) {
+  const std::string folder = FolderOf(replaced);
+  DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
+  if (!listing)
+    return;
+  const std::string prefixes[] = {
+      TemporaryPrefix(replaced, false).substr(folder.size()),
+      TemporaryPrefix(replaced, true).substr(folder.size())};
+  const time_t now = time(nullptr);
+  while (const dirent* entry = readdir(listing)) {
+    const std::string_view name(entry->d_name);
+    bool ours = false;
+    for (const std::string& prefix : prefixes)
+      ours = ours || (name.size() == prefix.size() + 6 &&
+                      name.substr(0, prefix.size()) == prefix);
+    if (!ours)
+      continue;
+    const std::string path = folder + std::string(name);
+    const int file = open(path.c_str(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0)
+      continue;
+    struct stat status;
+    if (fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_uid == geteuid() && now - status.st_ctime > kAbandonedAfter &&
+        flock(file, LOCK_EX | LOCK_NB) == 0)
+      unlink(path.c_str());
+    close(file);
+  }
+  closedir(listing);
+}
+
+// How a failure to make a file there is to be taken.
+Made MadeAfter(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return Made::kInPlace;
+    case ENOSPC:
+    case EDQUOT:
+      return Made::kWriteFailed;
+    default:
+      return Made::kOpenFailed;
+  }
+}
+
+// Makes a new file with a temporary name beside `replaced`, locked for as
+// long as this run has it open.
+Made MakeNamed(const std::string& replaced, TemporaryListFile* made) {
+  RemoveAbandoned(replaced);
+  uint64_t state = Seed(made);
+  bool shortName = false;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string path =
+        TemporaryPrefix(replaced, shortName) + NextSuffix(&state);
+    const int file =
+        open(path.c_str(),
+             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+             0600);
+    if (file >= 0) {
+      flock(file, LOCK_EX | LOCK_NB);
+      made->file = file;
+      made->path = path;
+      return Made::kMade;
+    }
+    if (errno == ENAMETOOLONG && !shortName)
+      shortName = true;
+    else if (errno != EEXIST)
+      return MadeAfter(errno);
+  }
+  return Made::kOpenFailed;
+}
+
+// Makes a file without a name in the folder of `replaced`; false where the
+// system or the file system has no such files, or no way to name one later.
+bool MakeUnnamed(const std::string& replaced, TemporaryListFile* made,
+                 Made* outcome) {
+#if defined(O_TMPFILE)
+  // An unnamed file is named by linking /proc/self/fd/N, or by root through
+  // its descriptor alone.
+  if (access("/proc/self/fd", X_OK) != 0 && geteuid() != 0)
+    return false;
+  const std::string folder = FolderOf(replaced);
+  const int file = open(folder.empty() ? "." : folder.c_str(),
+                        O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (file < 0) {
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
+      return false;
+    *outcome = MadeAfter(errno);
+    return true;
+  }
+  made->file = file;
+  made->unnamed = true;
+  *outcome = Made::kMade;
+  return true;
+#else
+  (void)replaced;
+  (void)made;
+  (void)outcome;
+  return false;
+#endif
+}
+
+// Gives the unnamed file `file` a temporary name beside `replaced`.
+bool NameUnnamed(int file, const std::string& replaced, std::string* path) {
+#if defined(O_TMPFILE)
+  const std::string self = "/proc/self/fd/" + std::to_string(file);
+  uint64_t state = Seed(path);
+  bool shortName = false;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    *path = TemporaryPrefix(replaced, shortName) + NextSuffix(&state);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path->c_str(),
+               AT_SYMLINK_FOLLOW) == 0 ||
+        linkat(file, "", AT_FDCWD, path->c_str(), AT_EMPTY_PATH) == 0)
+      return true;
+    if (errno == ENAMETOOLONG && !shortName)
+      shortName = true;
+    else if (errno != EEXIST)
+      break;
+  }
+#else
+  (void)file;
+  (void)replaced;
+#endif
+  path->clear();
+  return false;
+}
+
 }  // namespace
 
-ListTarget InspectListTarget(const std::string& outputPath,
-                             std::string* replaced) {
-  *replaced = outputPath;
-  if (outputPath.empty())
-    return ListTarget::kInPlace;
+ListPlace InspectListTarget(const std::string& outputPath) {
+  ListPlace place;
+  place.replaced = outputPath;
+  if (outputPath.empty()) {
+    place.kind = ListPlace::kRefused;
+    return place;
+  }
   struct stat status;
   for (int links = 0;; ++links) {
-    if (lstat(replaced->c_str(), &status) != 0)
-      return errno == ENOENT ? ListTarget::kNewFile : ListTarget::kInPlace;
+    const int descriptor = NamedDescriptor(place.replaced);
+    if (descriptor >= 0) {
+      const int flags = fcntl(descriptor, F_GETFL);
+      place.kind = flags < 0 || (flags & O_ACCMODE) == O_RDONLY
+                       ? ListPlace::kRefused
+                       : ListPlace::kDescriptor;
+      place.descriptor = descriptor;
+      return place;
+    }
+    if (lstat(place.replaced.c_str(), &status) != 0) {
+      place.kind =
+          errno == ENOENT ? ListPlace::kNewFile : ListPlace::kRefused;
+      return place;
+    }
     if (!S_ISLNK(status.st_mode))
       break;
     // The link stays; the file it leads to gets the list.
-    const std::string folder =
-        replaced->substr(0, replaced->find_last_of('/') + 1);
-    const std::string target = ReadLink(*replaced);
+    const std::string folder = FolderOf(place.replaced);
+    const std::string target = ReadLink(place.replaced);
     if (links == kMaxLinks || target.empty() || InSystemFolder(folder))
-      return ListTarget::kInPlace;
-    *replaced = target[0] == '/' ? target : folder + target;
+      return place;  // in place: opening it tells what is wrong
+    place.replaced = target[0] == '/' ? target : folder + target;
   }
+  if (S_ISDIR(status.st_mode))
+    place.kind = ListPlace::kRefused;
   if (!S_ISREG(status.st_mode))
-    return ListTarget::kInPlace;
+    return place;
   // Whether this user may write the file, asked of the system itself: a
   // rename must not overrule the file's own permission.
-  const int probe = open(replaced->c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-  if (probe < 0)
-    return ListTarget::kInPlace;
+  const int probe =
+      open(place.replaced.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (probe < 0) {
+    place.kind = ListPlace::kRefused;
+    return place;
+  }
   close(probe);
-  return ListTarget::kRegularFile;
+  place.kind = ListPlace::kRegularFile;
+  return place;
 }
 
-int CreateTemporaryListFile(const std::string& path, const char* existing) {
-  // 0666 less the umask, as for any file the tool creates.
-  const int file =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC,
-           0666);
-  if (file < 0 || !existing)
-    return file;
-  // The list keeps its owner and permissions, or is written in place.
-  struct stat old, fresh;
-  bool kept = stat(existing, &old) == 0 && fstat(file, &fresh) == 0;
-  if (kept && (old.st_uid != fresh.st_uid || old.st_gid != fresh.st_gid))
-    kept = fchown(file, old.st_uid, old.st_gid) == 0;
-  kept = kept && fchmod(file, old.st_mode & 07777) == 0;
+Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
+  // A new list gets what any new file gets, 0666 less the umask, which can
+  // only be read by changing it.
+  const mode_t umaskBits = umask(0);
+  umask(umaskBits);
+  made->mode = 0666 & ~umaskBits;
+  struct stat old;
+  const bool replacing = place.kind == ListPlace::kRegularFile;
+  if (replacing) {
+    if (stat(place.replaced.c_str(), &old) != 0)
+      return Made::kOpenFailed;
+    made->mode = old.st_mode & 07777;
+  }
+
+  Made outcome = Made::kMade;
+  if (!MakeUnnamed(place.replaced, made, &outcome))
+    outcome = MakeNamed(place.replaced, made);
+  if (outcome != Made::kMade || !replacing)
+    return outcome;
+  // The list keeps its owner, or is written in place. Its permissions come
+  // last: until it is complete, only its owner may read it.
+  struct stat fresh;
+  if (fstat(Descriptor(made->file), &fresh) == 0 &&
+      ((old.st_uid == fresh.st_uid && old.st_gid == fresh.st_gid) ||
+       fchown(Descriptor(made->file), old.st_uid, old.st_gid) == 0))
+    return Made::kMade;
+  DiscardTemporaryListFile(made);
+  return Made::kInPlace;
+}
+
+bool KeepTemporaryListFile(TemporaryListFile* temporary,
+                           const ListPlace& place) {
+  const int file = Descriptor(temporary->file);
+  // On the disk before it has the list's name: after a power loss, some file
+  // systems would otherwise show the name with no data.
+  bool kept = fchmod(file, static_cast<mode_t>(temporary->mode)) == 0 &&
+              FlushToDisk(file);
+  if (kept && temporary->unnamed)
+    kept = NameUnnamed(file, place.replaced, &temporary->path);
+  // A file system may report a failed write only when the file is closed.
+  kept = close(file) == 0 && kept;
+  temporary->file = kNoFile;
+  kept = kept && rename(temporary->path.c_str(), place.replaced.c_str()) == 0;
   if (kept)
-    return file;
-  close(file);
-  unlink(path.c_str());
-  errno = EPERM;
-  return -1;
+    temporary->path.clear();
+  else
+    DiscardTemporaryListFile(temporary);
+  return kept;
 }
 
-bool ReplaceWithTemporary(const std::string& temporary,
-                          const std::string& replaced) {
-  return rename(temporary.c_str(), replaced.c_str()) == 0;
+void DiscardTemporaryListFile(TemporaryListFile* temporary) {
+  if (temporary->file != kNoFile)
+    close(Descriptor(temporary->file));
+  temporary->file = kNoFile;
+  if (!temporary->path.empty())
+    unlink(temporary->path.c_str());
+  temporary->path.clear();
 }
 
-int OpenListFileInPlace(const std::string& path) {
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY | O_CLOEXEC,
-              0666);
+NativeFile OpenListFileInPlace(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
 }
 
-bool WriteListText(int file, const char* data, size_t size) {
+bool ReserveListFile(NativeFile file, uint64_t size) {
+  struct stat status;
+  const int flags = fcntl(Descriptor(file), F_GETFL);
+  if (fstat(Descriptor(file), &status) != 0 || flags < 0)
+    return false;
+  if (!S_ISREG(status.st_mode))
+    return true;
+  const bool append = flags & O_APPEND;
+  if (!append && lseek(Descriptor(file), 0, SEEK_SET) != 0)
+    return false;
+  if (size == 0)
+    return true;
+  const off_t start = append ? status.st_size : 0;
+#if defined(__linux__)
+  // Allocated, but the file keeps its size: a failure later leaves it as it
+  // was. A file system that cannot reserve is written without.
+  if (fallocate(Descriptor(file), FALLOC_FL_KEEP_SIZE, start,
+                static_cast<off_t>(size)) == 0)
+    return true;
+  return errno != ENOSPC && errno != EDQUOT && errno != EFBIG;
+#else
+  (void)start;
+  return true;
+#endif
+}
+
+bool EndListFile(NativeFile file, uint64_t size) {
+  struct stat status;
+  const int flags = fcntl(Descriptor(file), F_GETFL);
+  if (fstat(Descriptor(file), &status) != 0 || flags < 0)
+    return false;
+  if (!S_ISREG(status.st_mode) || (flags & O_APPEND))
+    return true;
+  return ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0;
+}
+
+bool WriteListText(NativeFile file, const char* data, size_t size,
+                   uint64_t* written) {
   while (size > 0) {
-    const ssize_t written = write(file, data, size);
-    if (written < 0 && errno == EINTR)
+    const ssize_t done = write(Descriptor(file), data, size);
+    if (done < 0 && errno == EINTR)
       continue;
-    if (written <= 0)
+    if (done <= 0)
       return false;
-    data += written;
-    size -= static_cast<size_t>(written);
+    data += done;
+    size -= static_cast<size_t>(done);
+    *written += static_cast<uint64_t>(done);
   }
   return true;
 }
 
-bool CloseListFile(int file) { return close(file) == 0; }
-
-void RemoveListFile(const std::string& path) { unlink(path.c_str()); }
+bool CloseListFile(NativeFile file) { return close(Descriptor(file)) == 0; }

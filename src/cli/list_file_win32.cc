@@ -1,102 +1,284 @@
-// The list file on Windows: ReplaceFile puts it in place, keeping the
-// attributes and access rights of the file it replaces.
+// The list file on Windows: a temporary file that nobody else may open and
+// that Windows deletes should the run end before it is kept, then ReplaceFile,
+// which keeps the attributes and access rights of the file it replaces.
+//
+// Another program (an editor, a virus scanner, the build that reads the list,
+// another run) may hold the list or the temporary file for a moment, and
+// Windows then refuses to open, replace or move it. That is waited out, as
+// build tools on Windows do, for a bounded time, and never taken as a reason
+// to write the list in place.
 
 #include "cli/list_file.h"
 
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
+#include <chrono>
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-const char kPathSeparators[] = "\\/:";
-
 namespace {
 
-constexpr unsigned kLargestWrite = 1u << 30;
+constexpr int kNameAttempts = 100;
+// How long a file that another program holds is waited for, in all.
+constexpr auto kPatience = std::chrono::milliseconds(2000);
+constexpr DWORD kLargestPause = 100;  // milliseconds
+constexpr size_t kLargestWrite = size_t{1} << 30;
 
-bool WriteAll(int file, const char* data, size_t size) {
-  while (size > 0) {
-    const unsigned chunk =
-        size < kLargestWrite ? static_cast<unsigned>(size) : kLargestWrite;
-    const int written = _write(file, data, chunk);
-    if (written <= 0)
+HANDLE Handle(NativeFile file) { return reinterpret_cast<HANDLE>(file); }
+NativeFile Native(HANDLE handle) { return reinterpret_cast<NativeFile>(handle); }
+
+// Whether a failure may be another program holding the file for a moment.
+bool Transient(DWORD error) {
+  switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_ACCESS_DENIED:  // also: a file being deleted or replaced
+    case ERROR_UNABLE_TO_REMOVE_REPLACED:
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
+    case ERROR_USER_MAPPED_FILE:
+      return true;
+    default:
       return false;
-    data += written;
-    size -= static_cast<size_t>(written);
+  }
+}
+
+// Calls `attempt` until it succeeds, fails for good, or the patience is
+// spent, pausing a little longer after each transient failure. The last
+// error stays for the caller.
+template <typename Attempt>
+bool Retried(Attempt attempt) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  for (DWORD pause = 1;; pause = pause * 2 < kLargestPause ? pause * 2
+                                                          : kLargestPause) {
+    if (attempt())
+      return true;
+    const DWORD error = GetLastError();
+    if (!Transient(error) || std::chrono::steady_clock::now() >= deadline) {
+      SetLastError(error);
+      return false;
+    }
+    Sleep(pause);
+  }
+}
+
+// Marks an open file to be deleted when its last handle closes, or not.
+bool DeleteOnClose(HANDLE file, bool remove) {
+  FILE_DISPOSITION_INFO disposition;
+  disposition.DeleteFile = remove ? TRUE : FALSE;
+  return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                    sizeof disposition) != 0;
+}
+
+std::string NextSuffix(uint64_t* state) {
+  static const char kCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  *state = *state * 6364136223846793005u + 1442695040888963407u;
+  uint64_t bits = *state >> 20;
+  std::string suffix(6, '0');
+  for (char& c : suffix) {
+    c = kCharacters[bits % 36];
+    bits /= 36;
+  }
+  return suffix;
+}
+
+bool WriteAll(HANDLE file, const char* data, size_t size) {
+  while (size > 0) {
+    DWORD done = 0;
+    const DWORD chunk =
+        static_cast<DWORD>(size < kLargestWrite ? size : kLargestWrite);
+    if (!WriteFile(file, data, chunk, &done, nullptr) || done == 0)
+      return false;
+    data += done;
+    size -= done;
   }
   return true;
 }
 
+bool IsRegular(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
+
 }  // namespace
 
-ListTarget InspectListTarget(const std::string& outputPath,
-                             std::string* replaced) {
-  *replaced = outputPath;
-  if (outputPath.empty())
-    return ListTarget::kInPlace;
+ListPlace InspectListTarget(const std::string& outputPath) {
+  ListPlace place;
+  place.replaced = outputPath;
+  if (outputPath.empty()) {
+    place.kind = ListPlace::kRefused;
+    return place;
+  }
   // Opening the file for writing asks what writing it would meet: access
-  // rights, a lock, the read-only attribute (which Wine run by root lets
-  // pass, so it is looked at too). The handle also tells a device (NUL, CON)
-  // or a link from a file.
-  const HANDLE file = CreateFileA(
-      outputPath.c_str(), GENERIC_WRITE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? ListTarget::kNewFile
-                                                  : ListTarget::kInPlace;
+  // rights, the read-only attribute (which Wine run by root lets pass, so it
+  // is looked at too). The handle also tells a device (NUL, CON) or a link
+  // from a file.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  const bool opened = Retried([&] {
+    file = CreateFileA(outputPath.c_str(), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  });
+  if (!opened) {
+    const DWORD error = GetLastError();
+    place.kind = error == ERROR_FILE_NOT_FOUND ? ListPlace::kNewFile
+                                               : ListPlace::kRefused;
+    return place;
+  }
   BY_HANDLE_FILE_INFORMATION info;
-  const bool regular =
-      GetFileType(file) == FILE_TYPE_DISK &&
-      GetFileInformationByHandle(file, &info) &&
-      !(info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY |
-                                 FILE_ATTRIBUTE_DIRECTORY |
-                                 FILE_ATTRIBUTE_REPARSE_POINT));
+  if (!IsRegular(file)) {
+    place.kind = ListPlace::kInPlace;
+  } else if (!GetFileInformationByHandle(file, &info) ||
+             (info.dwFileAttributes &
+              (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+    place.kind = ListPlace::kRefused;
+  } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    place.kind = ListPlace::kInPlace;  // a link: written where it leads
+  } else {
+    place.kind = ListPlace::kRegularFile;
+  }
   CloseHandle(file);
-  return regular ? ListTarget::kRegularFile : ListTarget::kInPlace;
+  return place;
 }
 
-int CreateTemporaryListFile(const std::string& path, const char* /*existing*/) {
-  return _open(path.c_str(),
-               _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-               _S_IREAD | _S_IWRITE);
+Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
+  const std::string& replaced = place.replaced;
+  const size_t name = replaced.find_last_of("\\/:") + 1;
+  const std::string folder = replaced.substr(0, name);
+  uint64_t state =
+      static_cast<uint64_t>(
+          std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (static_cast<uint64_t>(GetCurrentProcessId()) << 32);
+  bool shortName = false;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    // ".<name>.kestrane-XXXXXX", or ".kestrane-XXXXXX" where the list's
+    // name is too long to carry more.
+    const std::string path =
+        folder + (shortName ? "" : "." + replaced.substr(name)) +
+        ".kestrane-" + NextSuffix(&state);
+    // Shared with nobody: no other program reads the list before it is
+    // complete. DELETE access is what marking it for deletion takes.
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      // Should the run end before the list is kept, Windows deletes it. A
+      // file system that cannot do so leaves it behind, as a kill does
+      // elsewhere.
+      DeleteOnClose(file, true);
+      made->file = Native(file);
+      made->path = path;
+      return Made::kMade;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILENAME_EXCED_RANGE && !shortName)
+      shortName = true;
+    else if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
+      return Made::kWriteFailed;
+    else if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+      return Made::kOpenFailed;
+  }
+  return Made::kOpenFailed;
 }
 
-bool ReplaceWithTemporary(const std::string& temporary,
-                          const std::string& replaced) {
-  if (ReplaceFileA(replaced.c_str(), temporary.c_str(), nullptr,
-                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+bool KeepTemporaryListFile(TemporaryListFile* temporary,
+                           const ListPlace& place) {
+  const HANDLE file = Handle(temporary->file);
+  // On the disk before it has the list's name, so that a power loss cannot
+  // leave the name with no data. Kept from here on; a failure below removes
+  // it by name.
+  const bool flushed = FlushFileBuffers(file) != 0;
+  const bool marked = DeleteOnClose(file, false);
+  const bool closed = CloseHandle(file) != 0;
+  temporary->file = kNoFile;
+  bool kept = flushed && closed && (marked || GetFileAttributesA(temporary->path.c_str()) !=
+                                       INVALID_FILE_ATTRIBUTES);
+  const char* from = temporary->path.c_str();
+  const char* to = place.replaced.c_str();
+  // ReplaceFile keeps what the old list had; where it cannot be used (the
+  // list is new, or gone meanwhile, or a file system that it does not take)
+  // the list is moved in one step all the same.
+  bool replace = place.kind == ListPlace::kRegularFile;
+  kept = kept && Retried([&] {
+    if (replace) {
+      if (ReplaceFileA(to, from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                       nullptr, nullptr))
+        return true;
+      if (Transient(GetLastError()))
+        return false;
+      replace = false;
+    }
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+  });
+  if (kept)
+    temporary->path.clear();
+  else
+    DiscardTemporaryListFile(temporary);
+  return kept;
+}
+
+void DiscardTemporaryListFile(TemporaryListFile* temporary) {
+  if (temporary->file != kNoFile)
+    CloseHandle(Handle(temporary->file));  // deletes it, where marked so
+  temporary->file = kNoFile;
+  if (!temporary->path.empty())
+    DeleteFileA(temporary->path.c_str());
+  temporary->path.clear();
+}
+
+NativeFile OpenListFileInPlace(const std::string& path) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  Retried([&] {
+    file = CreateFileA(path.c_str(), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  });
+  return file == INVALID_HANDLE_VALUE ? kNoFile : Native(file);
+}
+
+bool ReserveListFile(NativeFile file, uint64_t size) {
+  if (!IsRegular(Handle(file)))
     return true;
-  // No file to replace yet, or one that ReplaceFile cannot take: a rename
-  // in one step all the same.
-  return MoveFileExA(temporary.c_str(), replaced.c_str(),
-                     MOVEFILE_REPLACE_EXISTING) != 0;
+  FILE_ALLOCATION_INFO allocation;
+  allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
+  if (!SetFileInformationByHandle(Handle(file), FileAllocationInfo,
+                                  &allocation, sizeof allocation) &&
+      (GetLastError() == ERROR_DISK_FULL ||
+       GetLastError() == ERROR_HANDLE_DISK_FULL))
+    return false;
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  return SetFilePointerEx(Handle(file), start, nullptr, FILE_BEGIN) != 0;
 }
 
-int OpenListFileInPlace(const std::string& path) {
-  return _open(path.c_str(),
-               _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
-               _S_IREAD | _S_IWRITE);
+bool EndListFile(NativeFile file, uint64_t size) {
+  if (!IsRegular(Handle(file)))
+    return true;
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  return SetFilePointerEx(Handle(file), end, nullptr, FILE_BEGIN) &&
+         SetEndOfFile(Handle(file));
 }
 
-bool WriteListText(int file, const char* data, size_t size) {
+bool WriteListText(NativeFile file, const char* data, size_t size,
+                   uint64_t* written) {
+  // Text form: a CR before every line feed.
   char buffer[1 << 16];
   size_t used = 0;
   for (size_t i = 0; i < size; ++i) {
     if (used + 2 > sizeof buffer) {
-      if (!WriteAll(file, buffer, used))
+      if (!WriteAll(Handle(file), buffer, used))
         return false;
+      *written += used;
       used = 0;
     }
     if (data[i] == '\n')
       buffer[used++] = '\r';
     buffer[used++] = data[i];
   }
-  return WriteAll(file, buffer, used);
+  if (!WriteAll(Handle(file), buffer, used))
+    return false;
+  *written += used;
+  return true;
 }
 
-bool CloseListFile(int file) { return _close(file) == 0; }
-
-void RemoveListFile(const std::string& path) { _unlink(path.c_str()); }
+bool CloseListFile(NativeFile file) { return CloseHandle(Handle(file)) != 0; }

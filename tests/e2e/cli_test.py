@@ -104,6 +104,11 @@ def dense_log(size):
 NOISE = b"..\\..\\Source\\x.c:12:3: warning: unused variable 'x'\r\n"
 
 
+def file_limit(which, limit):
+    """Sets the resource limit `which` in the child before it starts."""
+    return lambda: resource.setrlimit(which, (limit, limit))
+
+
 def file_size_limit(size, killed):
     """Makes writes past `size` bytes of a file fail; with `killed` the process
     is ended by the signal of that write instead (and leaves no core file)."""
@@ -181,6 +186,22 @@ class ToolTestCase(unittest.TestCase):
 
     def assertList(self, name, entries):
         self.assertEqual(self.read(name), list_bytes(entries))
+
+    def unprivileged(self):
+        """(prefix, command): the words that start a program as a user whom a
+        read-only file refuses, and the command that starts the tool so. As
+        root, that is another user, to whom the test folder is opened and who
+        starts a copy of the executable made there."""
+        if not hasattr(os, "geteuid") or os.geteuid() != 0:
+            return [], COMMAND
+        prefix = shlex.split(os.environ.get("KESTRANE_UNPRIVILEGED_COMMAND", ""))
+        if not prefix:
+            self.skipTest("run as root, and KESTRANE_UNPRIVILEGED_COMMAND is not set")
+        os.chmod(self.tmp, 0o777)
+        program = os.path.join(self.tmp, "program")
+        os.makedirs(program, exist_ok=True)
+        shutil.copy(COMMAND[-1], program)
+        return prefix, prefix + COMMAND[:-1] + [os.path.join(program, os.path.basename(COMMAND[-1]))]
 
 
 class ArgumentTests(ToolTestCase):
@@ -328,22 +349,6 @@ class ListReplacementTests(ToolTestCase):
                 f.write(self.LOG)
         return run(["--input=log.txt", "--output=" + output], folder, **options)
 
-    def unprivileged(self):
-        """(prefix, command): the words that start a program as a user whom a
-        read-only file refuses, and the command that starts the tool so. As
-        root, that is another user, to whom the test folder is opened and who
-        starts a copy of the executable made there."""
-        if not hasattr(os, "geteuid") or os.geteuid() != 0:
-            return [], COMMAND
-        prefix = shlex.split(os.environ.get("KESTRANE_UNPRIVILEGED_COMMAND", ""))
-        if not prefix:
-            self.skipTest("run as root, and KESTRANE_UNPRIVILEGED_COMMAND is not set")
-        os.chmod(self.tmp, 0o777)
-        program = os.path.join(self.tmp, "program")
-        os.mkdir(program)
-        shutil.copy(COMMAND[-1], program)
-        return prefix, prefix + COMMAND[:-1] + [os.path.join(program, os.path.basename(COMMAND[-1]))]
-
     def test_links_and_permissions_stay(self):
         if WINDOWS:
             self.skipTest("POSIX links and permission bits")
@@ -353,21 +358,26 @@ class ListReplacementTests(ToolTestCase):
         os.symlink("real/new.txt", self.path("dangling.txt"))
         self.write("mode.txt", b"old\n")
         os.chmod(self.path("mode.txt"), 0o640)
-        self.write("list.txt", b"old\n")
-        os.link(self.path("list.txt"), self.path("hard.txt"))
-        for output in ["link.txt", "dangling.txt", "mode.txt", "list.txt"]:
+        # A hard link keeps the old list, also where the list's name leaves no
+        # room for a longer temporary name beside it.
+        long_name = "l" * 240
+        for name, link in [("list.txt", "hard.txt"), (long_name, "hard-long.txt")]:
+            self.write(name, b"old\n")
+            os.link(self.path(name), self.path(link))
+        for output in ["link.txt", "dangling.txt", "mode.txt", "list.txt", long_name]:
             self.assertEqual(self.replace(output), (OK, []), output)
         self.assertEqual(self.replace("umask.txt", preexec=lambda: os.umask(0o002)), (OK, []))
 
         self.assertEqual(os.readlink(self.path("link.txt")), "real/list.txt")
         self.assertEqual(os.readlink(self.path("dangling.txt")), "real/new.txt")
-        for name in ["real/list.txt", "real/new.txt", "mode.txt", "list.txt", "umask.txt"]:
+        for name in ["real/list.txt", "real/new.txt", "mode.txt", "list.txt", "umask.txt", long_name]:
             self.assertList(name, ["a", "b"])
         self.assertEqual(stat.S_IMODE(os.stat(self.path("mode.txt")).st_mode), 0o640)
         self.assertEqual(stat.S_IMODE(os.stat(self.path("umask.txt")).st_mode), 0o664)
-        self.assertEqual(self.read("hard.txt"), b"old\n")  # a hard link keeps the old list
+        self.assertEqual(self.read("hard.txt"), b"old\n")
+        self.assertEqual(self.read("hard-long.txt"), b"old\n")
         self.assertFolderHolds("real", "link.txt", "dangling.txt", "mode.txt", "list.txt",
-                               "hard.txt", "umask.txt", "log.txt")
+                               "hard.txt", "umask.txt", "log.txt", long_name, "hard-long.txt")
         self.assertEqual(sorted(os.listdir(self.path("real"))), ["list.txt", "new.txt"])
 
     def test_read_only_list_is_refused_and_stays(self):
@@ -392,14 +402,31 @@ class ListReplacementTests(ToolTestCase):
         os.chmod(os.path.join(locked, "list.txt"), 0o666)
         os.chmod(locked, 0o555)
         self.addCleanup(os.chmod, locked, 0o755)
-        self.assertEqual(self.replace("list.txt", folder=locked, command=command), (OK, []))
+        # Windows: access denied is no reason to write a list in place.
+        outcome, kept = ((OUTPUT_FAILED, NO_OUTPUT), b"old\n") if WINDOWS else ((OK, []), list_bytes(["a", "b"]))
+        self.assertEqual(self.replace("list.txt", folder=locked, command=command), outcome)
         with open(os.path.join(locked, "list.txt"), "rb") as f:
-            self.assertEqual(f.read(), list_bytes(["a", "b"]))
+            self.assertEqual(f.read(), kept)
         if WINDOWS:
             self.assertEqual(self.replace("NUL"), (OK, []))
         else:
             self.assertEqual(self.replace("/dev/null"), (OK, []))
             self.assertEqual(self.replace("/dev/stdout"), (OK, ["a", "b"]))
+            # Written through the descriptor itself: ">>" appends, ">" gives the list alone.
+            for mode in ["ab", "wb"]:
+                with open(self.path("report"), "wb") as f:
+                    f.write(b"earlier\n")
+                with open(self.path("report"), mode) as f:
+                    subprocess.run(COMMAND + ["--input=log.txt", "--output=/dev/stdout"], cwd=self.tmp,
+                                   stdout=f, timeout=TIMEOUT, check=True)
+                report = self.read("report")
+                os.remove(self.path("report"))
+                if mode == "wb":
+                    self.assertEqual(report, list_bytes(["a", "b"]))
+                else:  # what was there, the banner, the list
+                    self.assertTrue(report.startswith(b"earlier\n"), report)
+                    self.assertTrue(report.endswith(list_bytes(["a", "b"])), report)
+                    self.assertEqual(report.count(b"\n"), 1 + BANNER_LINES + 2, report)
             os.mkfifo(self.path("fifo"))
             received = []
 
@@ -475,12 +502,12 @@ class FileNameTests(ToolTestCase):
 
 
 class IoFailureTests(ToolTestCase):
-    def small_file_system(self, size):
-        """A new folder on a file system of `size` bytes, or None where none
+    def small_file_system(self, options):
+        """A new folder on a tmpfs mounted with `options`, or None where none
         can be mounted (mounting takes root)."""
         folder = tempfile.mkdtemp(dir=self.tmp)
         if not shutil.which("mount") or subprocess.run(
-                ["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", folder],
+                ["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
             return None
         self.addCleanup(subprocess.run, ["umount", folder])
@@ -488,39 +515,53 @@ class IoFailureTests(ToolTestCase):
 
     def test_failed_or_killed_run_leaves_the_file_that_was_there(self):
         log = dense_log(3 << 20)  # its list of 0.6 MB is written in several writes
+        no_files = file_limit(resource.RLIMIT_NOFILE, 4)  # the log takes the last one
+        # (name, tmpfs options (None: a plain folder), 40 KiB left on it, folder
+        # refuses new files, limit, outcome natively, outcome on Windows (None:
+        # not under Wine, which does not start reliably under these limits))
         faults = [
-            ("disk full", True, None, (OUTPUT_FAILED, WRITE_FAILED)),
-            ("write fails partway", False, file_size_limit(100000, killed=False),
+            ("disk full", "size=4m", True, False, None, (OUTPUT_FAILED, WRITE_FAILED),
              (OUTPUT_FAILED, WRITE_FAILED)),
-            ("killed while writing", False, file_size_limit(100000, killed=True), (-signal.SIGXFSZ, [])),
+            ("no free inode", "size=8m,nr_inodes=3", False, False, None,
+             (OUTPUT_FAILED, WRITE_FAILED), (OUTPUT_FAILED, WRITE_FAILED)),
+            ("written in place, disk full", "size=4m", True, True, None,
+             (OUTPUT_FAILED, WRITE_FAILED), (OUTPUT_FAILED, NO_OUTPUT)),
+            ("too many open files", None, False, False, no_files, (OUTPUT_FAILED, NO_OUTPUT), None),
+            ("write fails partway", None, False, False, file_size_limit(100000, killed=False),
+             (OUTPUT_FAILED, WRITE_FAILED), None),
+            ("killed while writing", None, False, False, file_size_limit(100000, killed=True),
+             (-signal.SIGXFSZ, []), None),
         ]
-        for name, disk_full, preexec, outcome in faults:
-            if WINDOWS and not disk_full:
-                continue  # Wine itself does not start reliably under a file size limit
-            for output in ["list.txt", "log.txt"]:  # a previous list, or the log itself
+        for name, mount, fill, locked, preexec, outcome, windows_outcome in faults:
+            if WINDOWS and not windows_outcome:
+                continue
+            # A previous list, or the log itself (in place, its list fits in its room).
+            for output in ["list.txt"] + ([] if locked else ["log.txt"]):
                 with self.subTest(name, output=output):
-                    folder = self.small_file_system(4 << 20) if disk_full else tempfile.mkdtemp(dir=self.tmp)
+                    command = self.unprivileged()[1] if locked else None
+                    folder = self.small_file_system(mount) if mount else tempfile.mkdtemp(dir=self.tmp)
                     if folder is None:
                         self.skipTest("no file system can be mounted here")
                     files = {"log.txt": log, "list.txt": b"previous\nlist\n"}
                     for file_name, data in files.items():
                         with open(os.path.join(folder, file_name), "wb") as f:
                             f.write(data)
-                    if disk_full:  # 40 KiB left
+                        os.chmod(os.path.join(folder, file_name), 0o666)
+                    if fill:  # 40 KiB left
                         free = os.statvfs(folder)
                         with open(os.path.join(folder, "filler"), "wb") as f:
                             f.write(bytes(free.f_bavail * free.f_frsize - (40 << 10)))
-                    status = run(["--input=log.txt", "--output=" + output], folder, preexec=preexec)
-                    self.assertEqual(status, outcome)
+                    if locked:
+                        os.chmod(folder, 0o555)
+                    status = run(["--input=log.txt", "--output=" + output], folder, preexec=preexec,
+                                 command=command)
+                    self.assertEqual(status, windows_outcome if WINDOWS else outcome)
                     for file_name, data in files.items():
                         with open(os.path.join(folder, file_name), "rb") as f:
                             self.assertTrue(f.read() == data, file_name + " changed")
-                    left = [n for n in os.listdir(folder) if n not in files and n != "filler"]
-                    if outcome[0] < 0:  # killed: the temporary file says what it is
-                        self.assertEqual(len(left), 1, left)
-                        self.assertEqual(TEMPORARY_FILE.match(left[0]).group(1), output)
-                    else:
-                        self.assertEqual(left, [])
+                    # Not even a killed run leaves anything: its list had no name yet.
+                    self.assertEqual([n for n in os.listdir(folder) if n not in files and n != "filler"],
+                                     [])
 
     def test_write_failure_is_reported(self):
         if WINDOWS:
