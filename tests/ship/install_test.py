@@ -159,14 +159,6 @@ class MakeTests(ExampleTestCase):
         self.reverse_log_order()
         self.assertEqual(self.make()[1], LOG_ORDER[::-1])
 
-    def test_cortex_m4(self):
-        need("arm-none-eabi-gcc")
-        flags = "-mcpu=cortex-m4 -mthumb"
-        _, linked = self.make("CC=arm-none-eabi-gcc", "CFLAGS=" + flags,
-                              "LDFLAGS=%s --specs=nosys.specs" % flags)
-        self.assertEqual(linked, LOG_ORDER)
-        self.assertEqual(elf_machine(os.path.join(self.source, "firmware")), EM_ARM)
-
     def old_kestrane(self, name, list_data):
         """A kestrane that ignores --strict and writes `list_data`."""
         path = self.path(name)
