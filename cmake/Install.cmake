@@ -1,19 +1,24 @@
 # What `cmake --install` puts under the prefix: the tool, its manual page, its
-# documents, and the CMake package through which other projects find the tool
-# and the kestrane_sources() helper. Test programs are never installed.
+# documents, the GNU Make include kestrane.mk, and the CMake package through
+# which other projects find the tool and the kestrane_sources() helper. Test
+# programs are never installed.
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 if(WIN32)
-  # A Windows user unpacks one folder: the program and its documents side by
-  # side, the CMake package in cmake/, where find_package looks on Windows.
+  # A Windows user unpacks one folder: the program, its documents and the
+  # GNU Make include side by side, the CMake package in cmake/, where
+  # find_package looks on Windows.
   set(KESTRANE_BIN_DIR .)
   set(KESTRANE_DOC_DIR .)
+  set(KESTRANE_MAKE_DIR .)
   set(KESTRANE_CMAKE_DIR cmake)
   set(KESTRANE_LICENSE_NAME LICENSE.txt)
 else()
   set(KESTRANE_BIN_DIR ${CMAKE_INSTALL_BINDIR})
+  # kestrane.mk looks for the program in ../../bin from there.
+  set(KESTRANE_MAKE_DIR ${CMAKE_INSTALL_DATAROOTDIR}/kestrane)
   # Named after the package, which Debian requires, not after the project.
   set(KESTRANE_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrane)
   set(KESTRANE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrane)
@@ -23,6 +28,7 @@ endif()
 install(TARGETS kestrane EXPORT KestraneTargets
         RUNTIME DESTINATION ${KESTRANE_BIN_DIR})
 install(FILES README.md DESTINATION ${KESTRANE_DOC_DIR})
+install(FILES make/kestrane.mk DESTINATION ${KESTRANE_MAKE_DIR})
 install(FILES LICENSE DESTINATION ${KESTRANE_DOC_DIR}
         RENAME ${KESTRANE_LICENSE_NAME})
 

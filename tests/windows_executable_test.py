@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """What Kestrane.exe carries: its version resource and manifest (with the
-entries for UTF-8, long paths and the supported Windows versions), and
-imports from no DLL that a plain Windows lacks (the C++ runtime is linked in).
+entries for UTF-8, long paths and the supported Windows versions), ASLR with
+high-entropy addresses and NX, and imports from no DLL that a plain Windows
+lacks (the C++ runtime is linked in).
 
 Settings: KESTRANE_EXE (the executable), KESTRANE_OBJDUMP (MinGW-w64 objdump).
 """
@@ -19,6 +20,8 @@ OBJDUMP = os.environ.get("KESTRANE_OBJDUMP", "")
 # libwinpthread-1) must not appear.
 SYSTEM_DLLS = re.compile(r"(kernel32|msvcrt|ucrtbase|version|user32|advapi32|api-ms-win-.*)\.dll\Z", re.I)
 RT_VERSION, RT_MANIFEST = 0x10, 0x18
+# DllCharacteristics: ASLR with 64-bit addresses, NX.
+HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT = 0x20, 0x40, 0x100
 
 # Windows reads a manifest entry only in its own namespace; in any other it
 # is ignored without a word.
@@ -46,6 +49,17 @@ class WindowsExecutableTests(unittest.TestCase):
         dlls = re.findall(r"DLL Name: (\S+)", self.headers)
         self.assertIn("VERSION.dll", dlls)
         self.assertEqual([d for d in dlls if not SYSTEM_DLLS.match(d)], [])
+
+    def test_address_space_layout_randomised_and_data_not_executable(self):
+        characteristics = int(re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)$", self.headers,
+                                        re.M).group(1), 16)
+        for flag in [HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT]:
+            self.assertTrue(characteristics & flag, "DllCharacteristics %#x lacks %#x"
+                            % (characteristics, flag))
+        # Without its base relocations the image cannot be moved: ASLR in name only.
+        relocations = re.search(r"^Entry 5 [0-9a-f]+ ([0-9a-f]+) Base Relocation Directory",
+                                self.headers, re.M)
+        self.assertTrue(relocations and int(relocations.group(1), 16) > 0)
 
     def test_carries_version_resource_and_manifest(self):
         # Top level of the resource directory: one entry per resource type.

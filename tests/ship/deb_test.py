@@ -3,6 +3,8 @@
 dpkg-deb and lintian, unpacked into a scratch root and run there."""
 
 import os
+import platform
+import re
 import unittest
 
 from shiptest import PackageTestCase, need, run, setting
@@ -42,8 +44,37 @@ class DebianPackageTests(PackageTestCase):
         self.assertListsExampleLog(self.path("usr", "bin", "kestrane"))
         # What Debian asks of the documents, done while packing.
         for name in ["usr/share/man/man1/kestrane.1.gz", "usr/share/doc/kestrane/copyright",
-                     "usr/share/doc/kestrane/changelog.gz"]:
+                     "usr/share/doc/kestrane/changelog.gz", "usr/share/kestrane/kestrane.mk"]:
             self.assertTrue(os.path.isfile(self.path(name)), name)
+
+    def test_program_is_hardened(self):
+        """A position-independent executable, its relocations bound at start-up
+        and read-only after (full RELRO), with a stack protector."""
+        need("readelf")
+        run(["dpkg-deb", "-x", self.package, self.tmp])
+        program = self.path("usr", "bin", "kestrane")
+        dynamic = run(["readelf", "--dynamic", "--wide", program]).stdout
+        self.assertRegex(dynamic, r"\(FLAGS\)\s+.*\bBIND_NOW\b")
+        self.assertRegex(dynamic, r"\(FLAGS_1\)\s+Flags:.*\bNOW\b.*\bPIE\b")
+        self.assertRegex(run(["readelf", "--program-headers", "--wide", program]).stdout,
+                         r"(?m)^\s*GNU_RELRO\s")
+        self.assertRegex(run(["readelf", "--dyn-syms", "--wide", program]).stdout,
+                         r"\b__stack_chk_fail\b")
+        # _FORTIFY_SOURCE leaves no trace in this program: none of its calls
+        # writes to a buffer of a size the compiler knows and cannot prove
+        # safe, so no checked function is called. Its compile commands hold it.
+        commands = run([setting("CMAKE_MAKE_PROGRAM"), "-C", setting("KESTRANE_BUILD_DIR"),
+                        "-t", "commands", "kestrane"]).stdout
+        compiles = [c for c in commands.splitlines() if re.search(r"\s-c\s", c)]
+        self.assertTrue(compiles)
+        flags = ["-fstack-protector-strong", "-U_FORTIFY_SOURCE"]
+        if platform.machine() in ("x86_64", "i686"):
+            flags.append("-fcf-protection")
+        for command in compiles:
+            for flag in flags:
+                self.assertIn(" %s " % flag, command)
+            self.assertRegex(command, r" -D_FORTIFY_SOURCE=[23] ")
+            self.assertRegex(command, r" -O[123s] ", "fortify needs an optimised build")
 
 
 if __name__ == "__main__":

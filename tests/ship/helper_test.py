@@ -66,7 +66,7 @@ class ProbeTestCase(ScratchTestCase):
         return run(args, check=False)
 
     def sources(self, log, **options):
-        proc = self.configure(log, **options)
+        proc = self.proc = self.configure(log, **options)
         self.assertEqual(proc.returncode, 0, proc.stderr)
         with open(os.path.join(self.build, "sources.txt"), "rb") as f:
             return f.read().split(b"\n")[:-1]
@@ -93,23 +93,24 @@ class ProbeTestCase(ScratchTestCase):
 
 
 class ListTests(ProbeTestCase):
-    def test_entries_keep_log_order_and_bytes(self):
+    def test_entries_keep_log_order_and_the_count_is_told(self):
         log = self.write_log(
             b"2> Compiling ..\\..\\src\\b\\z.c ...\r\n"
             b"noise\r\n"
             b"3> Compiling ../../src/a/y.c ...\n"
             b"4> Compiling ..\\..\\src\\b\\z.c ...\r\n"
-            b"Compiling ../../.c ...\r\n"
-            b"Compiling ../../Quelle/\xc3\x9cbersicht.c ...\r\n"
-            b"Compiling ../../alt/\xfcber.c ...\r\n"
+            b"5> Compiling ../../src/a/w.cpp ...\r\n"
             b"Compiling ../../dir.old/x.c ...\r\n"
-            b"Compiling ../../src/a/../b/z.c ...\r\n"
+            b"Compiling ../src/a/y.c ...\r\n"
             b"Compiling ../../never.c ...", name="supplier logs/build.log")
-        files = [b"src/b/z.c", b"src/a/y.c", b"src/b/z.c", b".c", b"Quelle/\xc3\x9cbersicht.c",
-                 b"alt/\xfcber.c", b"dir.old/x.c", b"src/a/../b/z.c"]
+        files = [b"src/b/z.c", b"src/a/y.c", b"src/b/z.c", b"dir.old/x.c"]
         root = self.make_files(self.path("r"), *files)
         self.assertEqual(self.sources(log, root=root + "/"),
                          [os.fsencode(root) + b"/" + f for f in files])
+        # The C++ file, the line with one "../" and the last line without a
+        # line feed: three lines mention "Compiling" and give nothing.
+        self.assertIn("-- Kestrane: 4 sources from " + log + ' (3 lines with "Compiling" left out)\n',
+                      self.proc.stdout)
 
     def test_root_and_extension(self):
         log = self.write_log(b"Compiling ../../b/z.c ...\nCompiling ../../a.c ...\n")
@@ -127,8 +128,33 @@ class ListTests(ProbeTestCase):
                 self.assertEqual(self.sources(log, **options), expected)
 
     def test_log_without_compile_lines(self):
-        log = self.write_log(b"Linking app.elf ...\r\n")
+        log = self.write_log(b"Linking app.elf ...\r\nCompiling ../../a.cpp ...\r\n")
         self.assertEqual(self.sources(log, allow_empty=True), [])
+        self.assertIn('Kestrane: 0 sources from %s (1 line with "Compiling" left out)' % log,
+                      self.proc.stdout)
+
+    def test_symbolic_links_must_stay_inside_the_root(self):
+        root = self.make_files(self.path("r"), b"src/a.c")
+        outside = self.make_files(self.path("outside"), b"evil.c")
+        os.symlink("a.c", os.path.join(root, "src", "alias.c"))
+        os.symlink(os.path.join(outside, "evil.c"), os.path.join(root, "src", "link.c"))
+        os.symlink(outside, os.path.join(root, "src", "out"))
+        os.symlink(os.path.join("..", "..", "outside", "evil.c"), os.path.join(root, "src", "up.c"))
+        # The root itself may be reached through a link.
+        os.symlink(root, self.path("r-link"))
+        for root_given in [root, self.path("r-link")]:
+            with self.subTest(root=root_given):
+                log = self.write_log(b"Compiling ../../src/alias.c ...\n")
+                self.assertEqual(self.sources(log, root=root_given),
+                                 [os.fsencode(root_given) + b"/src/alias.c"])
+                for entry in ["src/link", "src/out/evil", "src/up"]:
+                    log = self.write_log(b"Compiling ../../src/a.c ...\nCompiling ../../"
+                                         + entry.encode() + b".c ...\n")
+                    self.assertConfigureFails(
+                        log, "the supplier's build log " + log + " lists the source file " +
+                        root_given + "/" + entry + ".c which is, with symbolic links resolved, " +
+                        outside + "/evil.c outside the root " + root, root=root_given)
+                    self.assertFalse(os.path.exists(os.path.join(self.build, "sources.txt")))
 
     def test_windows_list_with_cr_lf(self):
         self.make_files(self.probe, b"x.c", b".c", b"y/z.c")
@@ -159,12 +185,6 @@ class FailureTests(ProbeTestCase):
         log = self.write_log(b"Compiling ../../a.c ...\n", name="x--output/build.log")
         self.assertConfigureFails(log, "would misread this path", log)
 
-    def test_entry_a_cmake_list_cannot_carry(self):
-        for entry in [b"a;b", b"a[b", b"c]"]:
-            with self.subTest(entry):
-                log = self.write_log(b"Compiling ../../ok.c ...\nCompiling ../../" + entry + b".c ...\n")
-                self.assertConfigureFails(log, "a CMake list cannot carry", entry.decode())
-
     def test_no_tool(self):
         self.assertConfigureFails(self.write_log(b""), "no kestrane to run", tool=None)
 
@@ -185,22 +205,65 @@ class FailureTests(ProbeTestCase):
         self.assertConfigureFails(log, "the supplier's build log " + log + " lists a source file "
                                   "that is not there: " + root + "/src/b.c", root=root)
 
-    def test_entry_outside_the_root(self):
-        root = self.make_files(self.path("r"), b"src/a.c")
+    def test_entry_that_is_not_a_plain_relative_path(self):
+        """kestrane --strict refuses the log; the message shows the entry as
+        the tool escaped it, and no list is made."""
+        root = self.make_files(self.path("r"), b"src/a.c", b"src/app/blink.c", b"src/app/main.c")
         # Each file is there, outside the root: only the entry's text can stop it.
-        self.make_files(self.tmp, b"outside/evil.c")
-        cases = [
-            (b"..\\..\\..\\outside\\evil.c", "../outside/evil", "its \"..\" steps lead out of the root"),
-            (b"../../src/../../outside/evil.c", "src/../../outside/evil", "its \"..\" steps lead out"),
-            (b"../../" + os.fsencode(self.tmp) + b"/outside/evil.c", self.tmp + "/outside/evil",
-             "an absolute path"),
-            (b"..\\..\\C:\\Work\\x.c", "C:/Work/x", "a path with a drive letter"),
+        self.make_files(self.tmp, b"outside/evil.c", b"elsewhere/evil.c")
+        cases = [  # what follows "Compiling " in the log line, the entry as the message shows it
+            (b"../../a;b.c", "a;b"),
+            (b"../../x[y].c", "x[y]"),
+            (b"../../src/app/blink.c$<SEMICOLON>" + os.fsencode(self.tmp) + b"/elsewhere/evil.c"
+             b"$<SEMICOLON>y/$<0:/../../../../>/../src/app/main.c",
+             "src/app/blink.c$<SEMICOLON>" + self.tmp + "/elsewhere/evil.c"
+             "$<SEMICOLON>y/$<0:/../../../../>/../src/app/main"),
+            (b"..\\..\\..\\outside\\evil.c", "../outside/evil"),
+            (b"../../src/../../outside/evil.c", "src/../../outside/evil"),
+            (b"../../" + os.fsencode(self.tmp) + b"/outside/evil.c", self.tmp + "/outside/evil"),
+            (b"..\\..\\C:\\Work\\x.c", "C:/Work/x"),
+            (b"../../src/a\x00/../../../outside/evil.c", "src/a\\x00/../../../outside/evil"),
+            (b"../../src/\x1b]0;pwned\x07\x1b[2Ja.c", "src/\\x1B]0;pwned\\x07\\x1B[2Ja"),
+            (b"../../src/" + b"a" * (1 << 20) + b" b.c",
+             "src/" + "a" * 196 + '"... (1048582 bytes)'),
         ]
-        for path, entry, why in cases:
-            with self.subTest(entry):
+        for path, shown in cases:
+            with self.subTest(shown[:40]):
                 log = self.write_log(b"Compiling ../../src/a.c ...\nCompiling " + path + b" ...\n")
-                self.assertConfigureFails(log, "the supplier's build log " + log + " lists an entry "
-                                          "outside the root " + root + " (" + why, entry, root=root)
+                if not shown.endswith(")"):
+                    shown += '"'
+                proc = self.assertConfigureFails(
+                    log, "could not list the sources of the supplier's build log " + log,
+                    'It said: Kestrane error: Input file line 2: "%s is not a plain relative path '
+                    "(exit status 254)" % shown, root=root)
+                self.assertNotIn("\x1b", proc.stdout + proc.stderr)
+                self.assertEqual(os.listdir(os.path.join(self.build, "kestrane")), [])
+
+    def test_messages_show_control_characters_escaped(self):
+        folder = self.path("logs\x1b]0;pwned\x07\x1b[2J\n\u009b")
+        os.mkdir(folder)
+        shown = self.tmp + "/logs\\x1B]0;pwned\\x07\\x1B[2J\\x0A\\xC2\\x9B"
+        tool = self.fake_windows_tool("", "banner\r\nit broke \x1b[2J\r\n", 254)
+        cases = [
+            ("log that is not there", os.path.join(folder, "missing.log"), TOOL,
+             ["the supplier's build log does not exist: " + shown + "/missing.log"]),
+            ("what the tool said", self.write_log(b"", name=os.path.join(folder, "build.log")), tool,
+             ["build log " + shown + "/build.log", "It said: it broke \\x1B[2J (exit status 254)"]),
+        ]
+        for name, log, tool, texts in cases:
+            with self.subTest(name):
+                proc = self.assertConfigureFails(log, *texts, tool=tool)
+                self.assertNotRegex(proc.stdout + proc.stderr, "[\x00-\x09\x0b-\x1f\x7f\x80-\x9f]")
+
+    def test_list_from_a_kestrane_without_strict(self):
+        """A tool that ignores --strict: what it listed goes no further."""
+        self.make_files(self.probe, b"ok.c")
+        tool = self.fake_windows_tool("ok\r\nsrc/app/blink.c$<SEMICOLON>/elsewhere/evil\x1b\r\nok\r\n",
+                                      "", 0)
+        self.assertConfigureFails(self.write_log(b""), "holds an entry that is not a plain relative "
+                                  "path, which kestrane --strict refuses; is " + tool + " a kestrane "
+                                  "without --strict? The entry: src/app/blink.c$<SEMICOLON>/elsewhere/"
+                                  "evil\\x1B", tool=tool)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The install tree, and the example firmware built from it: with CMake
-natively and for a Cortex-M4, and with the README's Makefile.
+natively and for a Cortex-M4, and with its Makefile (the README's) and the
+installed kestrane.mk.
 
 The example's supplier log lists its five sources in an order that is not
 alphabetical; the build must compile and link them in exactly that order.
@@ -25,6 +26,7 @@ INSTALLED = [
     "share/man/man1/kestrane.1",
     "share/doc/kestrane/README.md",
     "share/doc/kestrane/LICENSE",
+    "share/kestrane/kestrane.mk",
     "lib*/cmake/Kestrane/KestraneConfig.cmake",
     "lib*/cmake/Kestrane/KestraneConfigVersion.cmake",
     "lib*/cmake/Kestrane/KestraneTargets.cmake",
@@ -120,31 +122,94 @@ class CrossBuildTests(ExampleTestCase):
                 self.assertEqual(elf_machine(os.path.join(self.build, "firmware")), EM_ARM)
 
 
-class MakeSnippetTests(ExampleTestCase):
-    """The README's Makefile, as printed, on the example, with an installed
-    kestrane on PATH: GNU make and the C compiler."""
+class MakeTests(ExampleTestCase):
+    """The example's Makefile, which the README prints, with GNU make, the C
+    compiler and an installed kestrane on PATH, nothing else set: it finds
+    the installed kestrane.mk."""
 
-    def make(self):
-        """Runs make; returns the sources of the objects on its link line, or
-        None when it did not link."""
-        path = os.pathsep.join([os.path.join(self.prefix, "bin"), os.environ["PATH"]])
-        out = run(["make", "-C", self.source], env=dict(os.environ, PATH=path)).stdout
-        links = [line for line in out.splitlines() if " -o firmware " in line + " "]
-        return [o + ".c" for o in re.findall(r"(\S+)\.o\b", links[-1])] if links else None
-
-    def test_relinks_in_the_order_of_a_new_log(self):
+    def setUp(self):
+        super().setUp()
         need("make")
         need("cc")
-        with open(os.path.join(self.source, "Makefile"), "w") as f:
-            f.write(readme_block("### Make", "make"))
         self.prefix = self.path("prefix")
         install(self.prefix)
+        self.log = os.path.join(self.source, "supplier-build.log")
 
-        self.assertEqual(self.make(), LOG_ORDER)
+    def make(self, *args, check=True):
+        """Runs make -j4; returns the process, and the sources of the objects
+        on its link line, or None when it did not link."""
+        path = os.pathsep.join([os.path.join(self.prefix, "bin"), os.environ["PATH"]])
+        proc = run(["make", "-j4", "-C", self.source, *args], env=dict(os.environ, PATH=path),
+                   check=check)
+        links = [line for line in proc.stdout.splitlines() if " -o firmware " in line + " "]
+        return proc, [o + ".c" for o in re.findall(r"(\S+)\.o\b", links[-1])] if links else None
+
+    def test_readme_shows_the_example_makefile(self):
+        with open(os.path.join(self.source, "Makefile")) as f:
+            self.assertEqual(readme_block("### Make", "make"), f.read())
+
+    def test_relinks_only_when_the_order_of_the_log_changes(self):
+        self.assertEqual(self.make()[1], LOG_ORDER)
         self.assertEqual(run([os.path.join(self.source, "firmware")]).stdout, FIRMWARE_OUTPUT)
-        self.assertIsNone(self.make(), "nothing changed, nothing to link")
+        self.assertIsNone(self.make()[1], "nothing changed, nothing to link")
+        os.utime(self.log)
+        proc, linked = self.make()
+        self.assertIn("kestrane --strict", proc.stdout, "a newer log is listed again")
+        self.assertIsNone(linked, "the same list, nothing to link")
         self.reverse_log_order()
-        self.assertEqual(self.make(), LOG_ORDER[::-1])
+        self.assertEqual(self.make()[1], LOG_ORDER[::-1])
+
+    def old_kestrane(self, name, list_data):
+        """A kestrane that ignores --strict and writes `list_data`."""
+        path = self.path(name)
+        with open(path, "wb") as f:
+            f.write(b"#!/bin/sh\nfor a; do case $a in --output=*) out=${a#--output=};; esac; done\n"
+                    b"cat > \"$out\" <<'EOF'\n" + list_data + b"EOF\n")
+        os.chmod(path, 0o755)
+        return "KESTRANE=" + path
+
+    def test_hostile_log_stops_the_build(self):
+        """Nothing an entry holds is run by make or the shell, nothing is read
+        or written outside the tree: the build stops, naming the log and
+        showing the entry escaped. So too with a kestrane that ignores
+        --strict: kestrane.mk checks the list itself."""
+        self.make()
+        built = {name: os.stat(os.path.join(self.source, name)).st_mtime_ns
+                 for name in ["firmware", "sources.txt", "sources.txt.mk"]}
+        pwned = self.path("pwned")
+        target = os.fsencode(pwned)
+        cases = [  # the log line or the list, what make must say
+            (b"1> Compiling ..\\..\\;touch " + target + b";echo \x1b]0;x\x07.c ...\r\n", [],
+             'Input file line 2: ";touch %s;echo \\x1B]0;x\\x07" is not a plain relative path '
+             "(exit status 254)" % pwned),
+            (b"Compiling ../../$(shell touch " + target + b").c ...\n", [],
+             'Input file line 2: "$(shell touch %s)" is not a plain relative path' % pwned),
+            (b"Compiling ../../src/a$(file >" + target + b",x).c ...\n", [], '"src/a$(file >'),
+            (b"Compiling ../../../../../../../etc/hostname.c ...\n", [], '"../../../../../etc/hostname"'),
+            (b"", [self.old_kestrane("old-crlf", b"src/app/main\r\n;touch " + target + b";echo \x1b[2J\r\n")],
+             'list line 2: ";touch %s;echo \\x1B[2J" is not a plain relative path' % pwned),
+            (b"", [self.old_kestrane("old-lf", b"src/app/main\n/etc/hostname\n")],
+             'list line 2: "/etc/hostname" is not a plain relative path'),
+        ]
+        with open(self.log, "rb") as f:
+            log = f.read()
+        for line, args, said in cases:
+            with self.subTest(said):
+                with open(self.log, "wb") as f:
+                    f.write(b"2> Compiling ..\\..\\src\\app\\main.c ...\n" + line)
+                proc, linked = self.make(*args, check=False)
+                self.assertNotEqual(proc.returncode, 0)
+                self.assertIn("kestrane.mk: supplier-build.log: ", proc.stderr)
+                self.assertIn(said, proc.stderr)
+                self.assertNotIn("\x1b", proc.stdout + proc.stderr)
+                self.assertIsNone(linked)
+                self.assertFalse(os.path.exists(pwned), "a command from the log ran")
+                for name, mtime in built.items():
+                    self.assertEqual(os.stat(os.path.join(self.source, name)).st_mtime_ns, mtime, name)
+        # The supplier's log again: the list it gives is the one kept.
+        with open(self.log, "wb") as f:
+            f.write(log)
+        self.assertIsNone(self.make()[1])
 
 
 if __name__ == "__main__":

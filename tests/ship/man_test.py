@@ -31,6 +31,12 @@ class ManualPageTests(unittest.TestCase):
         self.assertEqual(proc.stderr, "")
         headings = [line for line in proc.stdout.splitlines() if line[:1].isupper()]
         self.assertEqual(headings[1:-1], SECTIONS + ["SEE ALSO"])
+        # The example's Makefile, as the page shows it.
+        with open(os.path.join(setting("KESTRANE_SOURCE_DIR"), "examples", "firmware", "Makefile")) as f:
+            makefile = [" ".join(line.split()) for line in f.read().splitlines()]
+        shown = [" ".join(line.split()) for line in proc.stdout.splitlines()]
+        start = shown.index(makefile[0])
+        self.assertEqual(shown[start:start + len(makefile)], makefile)
 
 
 if __name__ == "__main__":

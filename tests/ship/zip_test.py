@@ -5,11 +5,12 @@ Its CMake package suits only machines that run Kestrane.exe."""
 
 import os
 import platform
+import re
 import shutil
 import unittest
 import zipfile
 
-from shiptest import PackageTestCase, run, setting, version_file_verdict
+from shiptest import LOG_ORDER, PackageTestCase, need, run, setting, version_file_verdict
 
 VERSION = setting("KESTRANE_VERSION")
 WINE = setting("KESTRANE_WINE")
@@ -32,8 +33,8 @@ class ZipPackageTests(PackageTestCase):
         self.assertEqual(os.path.basename(self.package), FOLDER + ".zip")
         with zipfile.ZipFile(self.package) as archive:
             names = set(archive.namelist())
-        for name in ["Kestrane.exe", "README.md", "LICENSE.txt", "cmake/KestraneConfig.cmake",
-                     "cmake/Kestrane.cmake"]:
+        for name in ["Kestrane.exe", "README.md", "LICENSE.txt", "kestrane.mk",
+                     "cmake/KestraneConfig.cmake", "cmake/Kestrane.cmake"]:
             self.assertIn(FOLDER + "/" + name, names)
         self.assertFalse([n for n in names if "test" in n.lower() or "probe" in n.lower()],
                          "no test programs in the package")
@@ -52,6 +53,21 @@ class ZipPackageTests(PackageTestCase):
         with open(self.path("sources.txt"), "rb") as got, \
                 open(os.path.join(EXAMPLES, "supplier-build.expected"), "rb") as want:
             self.assertEqual(got.read(), want.read().replace(b"\n", b"\r\n"))
+
+    def test_make_include_takes_the_list_of_kestrane_exe(self):
+        """The example's Makefile with the ZIP's kestrane.mk and Kestrane.exe,
+        whose list ends its lines in CR LF."""
+        need("make")
+        need("cc")
+        folder = self.unpack(self.tmp)
+        source = self.path("firmware")
+        shutil.copytree(os.path.join(EXAMPLES, "firmware"), source)
+        out = run(["make", "-C", source, "KESTRANE_MK=" + os.path.join(folder, "kestrane.mk"),
+                   "KESTRANE=%s %s" % (WINE, os.path.join(folder, "Kestrane.exe"))]).stdout
+        with open(os.path.join(source, "sources.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"".join(s[:-len(".c")].encode() + b"\r\n" for s in LOG_ORDER))
+        [link] = [line for line in out.splitlines() if " -o firmware " in line]
+        self.assertEqual([o + ".c" for o in re.findall(r"(\S+)\.o\b", link)], LOG_ORDER)
 
     def test_package_suits_windows_machines(self):
         version_file = os.path.join(self.unpack(self.tmp), "cmake", "KestraneConfigVersion.cmake")
