@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times kestrane against what else a user could run, on generated logs.
 
-  run_benchmarks.py --build DIR [--size-mb 200] [--runs 3] [--work DIR]
+  run_benchmarks.py --build DIR [--size-mb 200] [--runs 3] [--work DIR] [--keep]
 
 DIR is a build tree configured with -DKESTRANE_BUILD_BENCHMARKS=ON (it holds
 kestrane and bench/kestrane_regex_scan). For each log the contenders run
@@ -17,6 +17,13 @@ removed before its run, so no run pays for truncating the last one's list.
              (checked against kestrane on the same slice); compared with
              kestrane by throughput on the whole dense log
 
+The logs and the outputs are written in a work folder (--work, default
+/tmp/kestrane-bench), which needs about 4.5 times --size-mb plus 30 MB: 920 MB
+for 200. They are removed at the end, even when the run fails: the folder
+whole if the run made it, otherwise the files the run wrote or read there.
+With --keep they stay, and a later run with the same --work and --size-mb uses
+the logs instead of generating them again.
+
 Peak memory is the maximum resident size that /usr/bin/time reports. The
 script ends with the targets and whether this run met them; its exit status is
 non-zero when one was missed.
@@ -24,9 +31,11 @@ non-zero when one was missed.
 
 import argparse
 import os
+import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -44,22 +53,23 @@ def run_timed(argv, output, shell=False):
     """Runs a command that writes `output`; returns (seconds, peak KiB)."""
     if os.path.exists(output):
         os.remove(output)
-    report = "/tmp/kestrane-bench-time.%d" % os.getpid()
-    command = ["/usr/bin/time", "-o", report, "-f", "%M"]
-    command += ["sh", "-c", argv] if shell else argv
-    start = time.perf_counter()
-    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
-    seconds = time.perf_counter() - start
-    with open(report) as f:
-        peak = int(f.read().split()[-1])
-    os.remove(report)
+    # time rewrites the file in place; it is removed on close, even after a failure.
+    with tempfile.NamedTemporaryFile("r", prefix="kestrane-bench-time.") as report:
+        command = ["/usr/bin/time", "-o", report.name, "-f", "%M"]
+        command += ["sh", "-c", argv] if shell else argv
+        start = time.perf_counter()
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+        seconds = time.perf_counter() - start
+        peak = int(report.read().split()[-1])
     return seconds, peak
 
 
-def make_logs(work, size_mb):
+def make_logs(work, size_mb, used):
+    """Generates the logs that `work` does not hold yet; adds every log's path to `used`."""
     logs = {}
     for profile in ("dense", "sparse", "longline"):
         path = os.path.join(work, "%s-%dmb.log" % (profile, size_mb))
+        used.add(path)
         if not os.path.exists(path):
             print("generating %s" % path, flush=True)
             subprocess.run([sys.executable, os.path.join(HERE, "generate_log.py"),
@@ -67,6 +77,7 @@ def make_logs(work, size_mb):
         logs[profile] = path
     # The slice for the regex scan ends at a line end.
     slice_path = os.path.join(work, "dense-20mb-slice.log")
+    used.add(slice_path)
     if not os.path.exists(slice_path):
         with open(logs["dense"], "rb") as f:
             data = f.read(20 * MB)
@@ -76,21 +87,50 @@ def make_logs(work, size_mb):
     return logs
 
 
+def tidy(work, made, used):
+    """Removes the work folder if the run `made` it, otherwise the files in
+    `used` (the run's logs and outputs) that are there."""
+    if made:
+        shutil.rmtree(work)
+        return
+    for path in used:
+        if os.path.lexists(path):
+            os.remove(path)
+
+
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(
+        description=__doc__.splitlines()[0],
+        epilog="The work folder needs about 4.5 x SIZE_MB + 30 MB. Without --keep, the "
+               "run's logs and outputs are removed at the end, and the folder if the run made it.")
     parser.add_argument("--build", required=True)
     parser.add_argument("--size-mb", type=int, default=200)
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--work", default="/tmp/kestrane-bench")
+    parser.add_argument("--work", default="/tmp/kestrane-bench",
+                        help="folder for the logs and outputs (default: %(default)s)")
+    parser.add_argument("--keep", action="store_true",
+                        help="keep them there, for a later run to use the logs again")
     args = parser.parse_args()
+    made = not os.path.isdir(args.work)
+    os.makedirs(args.work, exist_ok=True)
+    used = set()
+    try:
+        return benchmark(args, used)
+    finally:
+        if not args.keep:
+            tidy(args.work, made, used)
 
+
+def benchmark(args, used):
+    """Runs the contenders; adds the path of every log and output to `used`."""
     kestrane = os.path.join(args.build, "kestrane")
     regex_scan = os.path.join(args.build, "bench", "kestrane_regex_scan")
-    os.makedirs(args.work, exist_ok=True)
-    logs = make_logs(args.work, args.size_mb)
+    logs = make_logs(args.work, args.size_mb, used)
 
     def out(name):
-        return os.path.join(args.work, name)
+        path = os.path.join(args.work, name)
+        used.add(path)
+        return path
 
     # (log, contender) -> command, as argv or shell text; each writes out(log.contender)
     contenders = {}

@@ -58,7 +58,10 @@ set(wine_env
   LC_ALL=C.UTF-8)
 # Run by root, Wine writes read-only files as root may; the tests of those
 # run Wine as another user, in a prefix of that user's under /tmp (the build
-# tree may lie where that user cannot go).
+# tree may lie where that user cannot go). Each prefix takes about 700 MB:
+# the one in the build tree stays for the next run, the other user's is
+# removed by wine.stop, which ctest runs after the last Windows test even when
+# tests fail.
 set(unprivileged_env "")
 set(exe_unprivileged "")
 if(unprivileged_command)
