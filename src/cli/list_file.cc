@@ -41,6 +41,8 @@ void ListFile::Write(const char* data, size_t size) {
   uint64_t written = 0;
   if (!failed_ && !WriteListText(temporary_.file, data, size, &written))
     failed_ = true;
+  if (!failed_)
+    StartWriteback(temporary_);
 }
 
 ListFile::Outcome ListFile::Keep(const SourceFileList& list) {

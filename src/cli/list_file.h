@@ -34,8 +34,9 @@ ListPlace InspectListTarget(const std::string& outputPath);
 struct TemporaryListFile {
   NativeFile file = kNoFile;
   std::string path;     // its name, empty while it has none
-  uint32_t mode = 0;    // the permissions it gets once complete
-  bool unnamed = false; // it gets a name only once complete
+  uint32_t mode = 0;     // the permissions it gets once complete
+  bool unnamed = false;  // it gets a name only once complete
+  bool replaces = false; // it replaces a list: flushed to the disk first
 };
 
 /// How making the temporary file went.
@@ -46,8 +47,12 @@ enum class Made {
   kWriteFailed,  // no room for one (no space, no inode)
 };
 Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made);
-/// Gives the complete temporary file its permissions and puts it in the place
-/// of `place.replaced`, in one step; closes it in any case.
+/// Has the system start writing what the temporary file holds to the disk,
+/// where it will be flushed, so that the flush finds little left to do.
+void StartWriteback(const TemporaryListFile& temporary);
+/// Gives the complete temporary file its permissions, flushes a list that
+/// replaces one to the disk, and puts it in the place of `place.replaced`, in
+/// one step; closes it in any case.
 bool KeepTemporaryListFile(TemporaryListFile* temporary,
                            const ListPlace& place);
 /// Closes and removes the temporary file.

@@ -318,6 +318,7 @@ Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
     made->mode = old.st_mode & 07777;
   }
 
+  made->replaces = replacing;
   Made outcome = Made::kMade;
   if (!MakeUnnamed(place.replaced, made, &outcome))
     outcome = MakeNamed(place.replaced, made);
@@ -337,10 +338,11 @@ Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
 bool KeepTemporaryListFile(TemporaryListFile* temporary,
                            const ListPlace& place) {
   const int file = Descriptor(temporary->file);
-  // On the disk before it has the list's name: after a power loss, some file
-  // systems would otherwise show the name with no data.
+  // A list that replaces one is on the disk before it takes its name: after
+  // a power loss, some file systems would otherwise show the name with no
+  // data, and the list that was there would be lost.
   bool kept = fchmod(file, static_cast<mode_t>(temporary->mode)) == 0 &&
-              FlushToDisk(file);
+              (!temporary->replaces || FlushToDisk(file));
   if (kept && temporary->unnamed)
     kept = NameUnnamed(file, place.replaced, &temporary->path);
   // A file system may report a failed write only when the file is closed.
@@ -416,6 +418,17 @@ bool WriteListText(NativeFile file, const char* data, size_t size,
     *written += static_cast<uint64_t>(done);
   }
   return true;
+}
+
+void StartWriteback(const TemporaryListFile& temporary) {
+#if defined(__linux__)
+  // The disk starts on the list while the log is still read, so that the
+  // flush before the rename finds little left to do.
+  if (temporary.replaces)
+    sync_file_range(Descriptor(temporary.file), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)temporary;
+#endif
 }
 
 bool CloseListFile(NativeFile file) { return close(Descriptor(file)) == 0; }

@@ -182,10 +182,11 @@ Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
 bool KeepTemporaryListFile(TemporaryListFile* temporary,
                            const ListPlace& place) {
   const HANDLE file = Handle(temporary->file);
-  // On the disk before it has the list's name, so that a power loss cannot
-  // leave the name with no data. Kept from here on; a failure below removes
-  // it by name.
-  const bool flushed = FlushFileBuffers(file) != 0;
+  // A list that replaces one is on the disk before it takes its name, so
+  // that a power loss cannot lose the list that was there. Kept from here
+  // on; a failure below removes it by name.
+  const bool flushed = place.kind != ListPlace::kRegularFile ||
+                       FlushFileBuffers(file) != 0;
   const bool marked = DeleteOnClose(file, false);
   const bool closed = CloseHandle(file) != 0;
   temporary->file = kNoFile;
@@ -280,5 +281,7 @@ bool WriteListText(NativeFile file, const char* data, size_t size,
   *written += used;
   return true;
 }
+
+void StartWriteback(const TemporaryListFile&) {}
 
 bool CloseListFile(NativeFile file) { return CloseHandle(Handle(file)) != 0; }
