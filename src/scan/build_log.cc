@@ -1,176 +1,293 @@
-// Reading a build log line by line and collecting its compiled source files.
+// Reading a build log as a stream (a pipe, a device, a UTF-16 log as its
+// UTF-8 text) and collecting its compiled source files.
 //
-// The log is read in large blocks into one buffer and lines are found with
-// memchr; a line is looked at where it lies in the buffer and is moved only
-// when it straddles the end of a block. Memory is therefore bounded by the
-// longest line plus the list, whatever the size of the log.
+// The log is read in blocks, and each block is cut after its last line end:
+// what follows is carried to the front of the next. So every block holds
+// whole lines, which are scanned on their own (line_scan.h): by this thread,
+// or by a second one as well while this one reads ahead and hands the
+// entries of the blocks that are done to the list, in the order of the log.
+// A few blocks are under way at a time, whatever the size of the log. A line
+// too long for a block is followed on its own (blocks.h). Regular files are
+// read another way, by both threads at once (file_scan.h).
 
 #include "scan/scan.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <istream>
-#include <utility>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
-#include "scan/plain_path.h"
+#include "scan/blocks.h"
+#include "scan/byte_masks.h"
+#include "scan/file_scan.h"
 #include "scan/utf16.h"
 
 namespace {
 
 constexpr char kEndOfText = '\x1a';  // Ctrl-Z
 
-// An entry this long is not copied into the list: the list takes over the
-// read buffer that holds it, and reading goes on in a fresh one.
-constexpr size_t kAdoptedEntry = size_t{1} << 20;
+// Blocks under way at a time with a second thread: one read ahead, one
+// scanned by each thread, one waiting to be handed over.
+constexpr size_t kBlocksUnderWay = 4;
 
-// Turns a captured path into a list entry at `out`: everything from the last
-// dot is cut off, backslashes become slashes, a line feed ends it. Returns
-// the entry's length with its line feed. `out` may be the path itself.
-size_t WriteEntry(std::string_view sourceFile, char* out) {
-  const size_t dot = sourceFile.rfind('.');
-  const size_t length = dot == std::string_view::npos ? sourceFile.size() : dot;
-  const char* in = sourceFile.data();
-  for (size_t i = 0; i < length; ++i)
-    out[i] = in[i] == '\\' ? '/' : in[i];
-  out[length] = '\n';
-  return length + 1;
-}
-
-// The scan's buffer: [lineStart, filled) is a line not yet ended.
-struct ScanBuffer {
-  MemoryBlock block;
-  size_t lineStart = 0;
-  size_t filled = 0;
-
-  // Moves the unfinished line to the front of `to`.
-  void MoveLineTo(char* to) {
-    filled -= lineStart;
-    if (filled > 0)
-      memmove(to, block.data() + lineStart, filled);
-    lineStart = 0;
-  }
-
-  // Keeps only the unfinished line, at the front, with room for a block
-  // after it. A line that outgrows the buffer doubles it; once it has
-  // ended, the memory goes back.
-  bool MakeRoom(size_t blockSize) {
-    if (lineStart > 0)
-      MoveLineTo(block.data());
-    if (block.capacity() - filled < blockSize)
-      return block.Resize(std::max(2 * block.capacity(), filled + blockSize));
-    if (block.capacity() > 4 * blockSize && filled < blockSize)
-      block.Resize(2 * blockSize);
-    return true;
-  }
+// A block, and where its whole lines end within what was read.
+struct Slot {
+  Block block;
+  size_t size = 0;    // bytes of whole lines
+  size_t filled = 0;  // bytes read
 };
 
-// Keeps the entry at `entry` (without its line feed), or refuses it when the
-// scan is strict and it is no plain relative path.
-bool Accept(const char* entry, size_t length, uint64_t line,
-            SourceFileList* list) {
-  if (!list->strict || IsPlainRelativePath(std::string_view(entry, length)))
-    return true;
-  list->refused.line = line;
-  list->refused.entry.assign(entry, length);
-  return false;
-}
+class StreamScan {
+ public:
+  StreamScan(std::istream& input, SourceFileList* list, size_t blockSize,
+             int workers)
+      : input_(input), delivery_(list), blockSize_(blockSize),
+        strict_(list->strict), workers_(workers),
+        slots_(workers > 0 ? kBlocksUnderWay : 2) {}
 
-// Examines the line [begin, end) of `buffer`, line number `line` of the log,
-// and adds its entry, if any.
-bool ScanLine(size_t begin, size_t end, uint64_t line, size_t blockSize,
-              ScanBuffer* buffer, SourceFileList* list) {
-  char* const data = buffer->block.data();
-  if (end != begin && data[end - 1] == '\r')
-    --end;  // CR LF is one line end
-  std::string_view sourceFile;
-  if (!MatchCompileLine(std::string_view(data + begin, end - begin),
-                        &sourceFile))
-    return true;
-  if (sourceFile.size() < kAdoptedEntry) {
-    char* out = list->Reserve(sourceFile.size() + 1);
-    if (!out)
-      return false;
-    const size_t length = WriteEntry(sourceFile, out);
-    if (!Accept(out, length - 1, line, list))
-      return false;
-    list->Extend(length);
-    return true;
+  ~StreamScan() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.clear();
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& thread : threads_)
+      thread.join();
   }
 
-  // A huge entry is made in place, and the buffer that holds it becomes a
-  // piece of the list. What follows the line came with the last read, less
-  // than a block, so the fresh buffer keeps it with room for another read.
-  const size_t pathStart = static_cast<size_t>(sourceFile.data() - data);
-  const size_t entryEnd = pathStart + WriteEntry(sourceFile, data + pathStart);
-  if (!Accept(data + pathStart, entryEnd - pathStart - 1, line, list))
-    return false;
-  MemoryBlock fresh(2 * blockSize);
-  if (!fresh.data())
-    return false;
-  buffer->MoveLineTo(fresh.data());
-  std::swap(buffer->block, fresh);
-  list->Adopt(std::move(fresh), pathStart, entryEnd);
-  return true;
-}
+  StreamScan(const StreamScan&) = delete;
+  StreamScan& operator=(const StreamScan&) = delete;
 
-// The scan of the log's text, `input`, into `list`.
-bool ScanText(std::istream& input, SourceFileList* list, size_t blockSize) {
-  ScanBuffer buffer;
-  uint64_t line = 0;
-  for (bool atEnd = false; !atEnd;) {
-    if (!buffer.MakeRoom(blockSize))
-      return false;
-    // The unfinished line before this read holds no line feed.
-    size_t searchFrom = buffer.filled;
-    char* const data = buffer.block.data();
-    input.read(data + buffer.filled, static_cast<std::streamsize>(blockSize));
-    size_t got = static_cast<size_t>(input.gcount());
-    if (input.bad())
-      return false;
-    atEnd = got < blockSize;
-    if (const void* stop = memchr(data + buffer.filled, kEndOfText, got)) {
-      got = static_cast<size_t>(static_cast<const char*>(stop) -
-                                (data + buffer.filled));
-      atEnd = true;
+  bool Run();
+
+ private:
+  void StartThreads() {
+    for (int i = 0; i < workers_; ++i) {
+      // Without a second thread the scan is the same, only slower.
+      try {
+        threads_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;
+      }
     }
-    buffer.filled += got;
+  }
+  Slot& SlotOf(uint64_t number) { return slots_[number % slots_.size()]; }
+  bool Read(char* data, size_t size, size_t* got);
+  bool Fill(Slot* slot, const char* carry, size_t carrySize);
+  void Dispatch(Slot* slot);
+  bool DeliverBefore(uint64_t number);
+  void Work();
+  void Scan(Slot* slot) { slot->block.ScanText(0, slot->size, strict_); }
 
-    // A line may hand the buffer to the list, so its address is taken anew.
-    while (const void* found = memchr(buffer.block.data() + searchFrom, '\n',
-                                      buffer.filled - searchFrom)) {
-      const size_t lineEnd = static_cast<size_t>(
-          static_cast<const char*>(found) - buffer.block.data());
-      const size_t lineStart = buffer.lineStart;
-      buffer.lineStart = lineEnd + 1;
-      if (!ScanLine(lineStart, lineEnd, ++line, blockSize, &buffer, list))
+  std::istream& input_;
+  BlockDelivery delivery_;
+  const size_t blockSize_;
+  const bool strict_;
+  const int workers_;  // threads to start besides this one
+  std::vector<Slot> slots_;
+  uint64_t dispatched_ = 0;  // blocks handed to a scan
+  uint64_t delivered_ = 0;   // blocks handed to the list
+  bool atEnd_ = false;       // the stream has no more
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Slot*> queue_;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+bool StreamScan::Run() {
+  // Room for a block and an unfinished line as long as a block; a longer
+  // line is followed on its own.
+  for (Slot& slot : slots_)
+    if (!slot.block.Allocate(2 * blockSize_))
+      return false;
+  StartThreads();
+  MemoryBlock rest(blockSize_ + kScanPadding, false);
+  if (!rest.data())
+    return false;
+  const char* carry = nullptr;
+  size_t carrySize = 0;
+  while (!delivery_.ended()) {
+    // A slot is free once the block that had it was handed over.
+    if (dispatched_ >= slots_.size() &&
+        !DeliverBefore(dispatched_ - slots_.size() + 1))
+      return false;
+    if (delivery_.ended())
+      break;
+    Slot& slot = SlotOf(dispatched_);
+    if (!Fill(&slot, carry, carrySize))
+      return false;
+    if (slot.size > 0) {
+      carry = slot.block.text.data() + slot.size;
+      carrySize = slot.filled - slot.size;
+      Dispatch(&slot);
+      continue;
+    }
+    // No line end in a whole block: a long line, unless the log ended.
+    const char* const text = slot.block.text.data();
+    if (atEnd_ || Find(text, slot.filled, kEndOfText) < slot.filled)
+      break;
+    // After every line before it, unless one of those ended the log.
+    if (!DeliverBefore(dispatched_))
+      return false;
+    if (delivery_.ended())
+      break;
+    const ReadMore read = [this](char* data, size_t size, size_t* got) {
+      return Read(data, size, got);
+    };
+    carry = rest.data();
+    carrySize = 0;
+    switch (FollowLongLine(text, slot.filled, read, blockSize_, strict_,
+                           &slot.block.longLine, rest.data(), &carrySize)) {
+      case LongLineEnd::kFailed:
         return false;
-      searchFrom = buffer.lineStart;
+      case LongLineEnd::kEndOfLog:
+        return true;  // what was read is a last line without a line feed
+      case LongLineEnd::kLineFeed:
+        break;
     }
-    if (list->sink)
-      list->Drain();
+    slot.block.done = true;
+    ++dispatched_;
+    if (!DeliverBefore(dispatched_))
+      return false;
   }
   // What is left is a last line without a line feed: it does not count.
+  return DeliverBefore(dispatched_);
+}
+
+bool StreamScan::Read(char* data, size_t size, size_t* got) {
+  input_.read(data, static_cast<std::streamsize>(size));
+  *got = static_cast<size_t>(input_.gcount());
+  atEnd_ = *got < size;
+  return !input_.bad();
+}
+
+// Puts the unfinished line `carry` first in the slot's block and reads until
+// a line ends, the block is full or the log ends.
+bool StreamScan::Fill(Slot* slot, const char* carry, size_t carrySize) {
+  // No other thread looks at a slot until it is dispatched.
+  slot->block.Reset();
+  slot->block.done = false;
+  char* const text = slot->block.text.data();
+  if (carrySize > 0)
+    memmove(text, carry, carrySize);
+  slot->filled = carrySize;
+  // Only what follows a long line may hold line ends already.
+  const size_t carried = FindLast(text, carrySize, '\n');
+  slot->size = carried < carrySize ? carried + 1 : 0;
+  const size_t capacity = 2 * blockSize_;
+  while (slot->size == 0 && !atEnd_ && slot->filled < capacity) {
+    size_t got = 0;
+    if (!Read(text + slot->filled,
+              std::min(blockSize_, capacity - slot->filled), &got))
+      return false;
+    const size_t last = FindLast(text + slot->filled, got, '\n');
+    if (last < got)
+      slot->size = slot->filled + last + 1;
+    slot->filled += got;
+  }
   return true;
+}
+
+void StreamScan::Dispatch(Slot* slot) {
+  ++dispatched_;
+  if (threads_.empty()) {
+    Scan(slot);
+    slot->block.done = true;
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(slot);
+  }
+  changed_.notify_all();
+}
+
+void StreamScan::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (stopping_)
+      return;
+    Slot* slot = queue_.front();
+    queue_.pop_front();
+    lock.unlock();
+    Scan(slot);
+    lock.lock();
+    slot->block.done = true;
+    changed_.notify_all();
+  }
+}
+
+// Hands the blocks before `number` to the list, in order, scanning queued
+// ones here while they wait.
+bool StreamScan::DeliverBefore(uint64_t number) {
+  while (delivered_ < number && !delivery_.ended()) {
+    Slot& slot = SlotOf(delivered_);
+    if (!threads_.empty()) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      while (!slot.block.done) {
+        if (queue_.empty()) {
+          changed_.wait(lock);
+          continue;
+        }
+        Slot* queued = queue_.front();
+        queue_.pop_front();
+        lock.unlock();
+        Scan(queued);
+        lock.lock();
+        queued->block.done = true;
+      }
+    }
+    ++delivered_;
+    if (!delivery_.Deliver(&slot.block))
+      return false;
+  }
+  return true;
+}
+
+bool ScanStream(std::istream& input, SourceFileList* list, size_t blockSize,
+                int workers) {
+  StreamScan scan(input, list, blockSize, workers);
+  return scan.Run();
 }
 
 }  // namespace
 
-bool ScanBuildLog(std::istream& input, SourceFileList* list,
-                  size_t blockSize) {
+bool ScanBuildLog(std::istream& input, SourceFileList* list, size_t blockSize,
+                  int workers) {
   list->Clear();
   if (blockSize == 0)
     blockSize = kScanBlockSize;
+  bool complete;
   const Utf16Order order = ReadByteOrderMark(input);
-  if (order == Utf16Order::kNone)
-    return ScanText(input, list, blockSize);
-  Utf16Buffer decoded(input, order);
-  std::istream text(&decoded);
-  return ScanText(text, list, blockSize) && !decoded.failed();
+  if (order == Utf16Order::kNone) {
+    complete = ScanStream(input, list, blockSize, workers);
+  } else {
+    Utf16Buffer decoded(input, order);
+    std::istream text(&decoded);
+    complete = ScanStream(text, list, blockSize, workers) && !decoded.failed();
+  }
+  if (list->sink)
+    list->Drain();
+  return complete;
 }
 
 bool ScanBuildLog(LogFile& input, SourceFileList* list) {
-  std::istream stream(&input);
-  const bool complete = ScanBuildLog(stream, list, kScanBlockSize);
+  bool complete;
+  if (input.size() >= 0 && !StartsWithByteOrderMark(input)) {
+    complete = ScanLogFile(input, list, kFileBlockSize, -1);
+  } else {
+    std::istream stream(&input);
+    complete = ScanBuildLog(stream, list);
+  }
   input.Close();
   return complete && !input.failed();
 }

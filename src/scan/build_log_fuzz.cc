@@ -1,16 +1,21 @@
 // Fuzz target: the block-wise scan against a plain reading of the line rules,
 // with blocks small enough that lines and line ends straddle them. The first
-// byte of the input chooses the block size and whether the scan is strict.
+// byte of the input chooses the block size, whether the scan is strict and
+// whether a second thread helps. The log is scanned as a stream and as a file.
 // UTF-16 logs are decoded whole here, and a stretch at a time by the scan.
 
 #include <cstddef>
 #include <cstdint>
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "scan/file_scan.h"
 #include "scan/scan.h"
 
 namespace {
@@ -121,18 +126,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return -1;
   const size_t blockSize = 1 + data[0] % 64;
   const bool strict = data[0] & 0x80;
+  const int workers = data[0] & 0x40 ? 1 : 0;
   const std::string log(reinterpret_cast<const char*>(data) + 1, size - 1);
-  std::istringstream input(log);
-  SourceFileList list;
-  list.strict = strict;
-  const bool complete = ScanBuildLog(input, &list, blockSize);
   uint64_t refusedLine = 0;
   const std::vector<std::string> expected =
       ReferenceScan(log, strict, &refusedLine);
-  if (complete != (refusedLine == 0) || list.refused.line != refusedLine)
-    abort();
-  const std::vector<std::string> entries = list.Entries();
-  if (entries.size() != list.count || entries != expected)
-    abort();
+  // As a stream, and, unless it is UTF-16, as a file read block by block.
+  static const std::string path =
+      "/tmp/kestrane_build_log_fuzz_" + std::to_string(getpid()) + ".log";
+  const bool asFile = Text(log) == log;
+  if (asFile)
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << log;
+  for (int way = 0; way < (asFile ? 2 : 1); ++way) {
+    SourceFileList list;
+    list.strict = strict;
+    bool complete;
+    if (way == 0) {
+      std::istringstream input(log);
+      complete = ScanBuildLog(input, &list, blockSize, workers);
+    } else {
+      LogFile file;
+      complete = file.Open(path) && ScanLogFile(file, &list, blockSize, workers);
+    }
+    if (complete != (refusedLine == 0) || list.refused.line != refusedLine)
+      abort();
+    const std::vector<std::string> entries = list.Entries();
+    if (entries.size() != list.count || entries != expected)
+      abort();
+  }
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scan/file_scan.h"
 #include "scan/scan.h"
 
 namespace {
@@ -13,24 +14,45 @@ namespace {
 using Entries = std::vector<std::string>;
 
 // Scans `log` with several block sizes, so that lines and line ends fall on
-// every kind of block boundary, and requires the same list from each.
+// every kind of block boundary (and of vector: 63, 64, 65), as a stream and
+// as a file, by one thread and by two, and requires the same list from each.
 Entries Scan(const std::string& log) {
+  // One file per test: ctest runs tests side by side.
+  const std::string path =
+      testing::TempDir() + "kestrane_" +
+      testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
+  std::ofstream(path, std::ios::binary) << log;
+  const bool utf16 = log.size() >= 2 && (log[0] == '\xff' || log[0] == '\xfe');
   Entries first;
   bool haveFirst = false;
-  for (const size_t blockSize : {size_t{1}, size_t{2}, size_t{3}, size_t{7},
-                                 size_t{64}, kScanBlockSize}) {
-    std::istringstream input(log);
-    SourceFileList list;
-    list.Append("left over from before");
-    EXPECT_TRUE(ScanBuildLog(input, &list, blockSize));
-    const Entries entries = list.Entries();
-    EXPECT_EQ(entries.size(), list.count) << "block size " << blockSize;
-    if (!haveFirst) {
-      first = entries;
-      haveFirst = true;
+  for (const size_t blockSize :
+       {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{63}, size_t{64},
+        size_t{65}, kScanBlockSize}) {
+    for (const int way : {0, 1, 2, 3}) {  // stream or file, workers 0 or 1
+      const int workers = way % 2;
+      SourceFileList list;
+      list.Append("left over from before");
+      if (way < 2) {
+        std::istringstream input(log);
+        EXPECT_TRUE(ScanBuildLog(input, &list, blockSize, workers));
+      } else {
+        if (utf16)
+          continue;  // decoded as a stream
+        LogFile file;
+        EXPECT_TRUE(file.Open(path));
+        EXPECT_TRUE(ScanLogFile(file, &list, blockSize, workers));
+      }
+      const Entries entries = list.Entries();
+      EXPECT_EQ(entries.size(), list.count) << "block size " << blockSize;
+      if (!haveFirst) {
+        first = entries;
+        haveFirst = true;
+      }
+      EXPECT_EQ(first, entries)
+          << "block size " << blockSize << ", way " << way;
     }
-    EXPECT_EQ(first, entries) << "block size " << blockSize;
   }
+  std::remove(path.c_str());
   return first;
 }
 
@@ -96,6 +118,8 @@ TEST(ScanBuildLog, CtrlZEndsTheInput) {
       {"inside a line, before its line feed",
        "Compiling ../../a.c ...\nCompiling ../../b.c ...\x1a\n", {"a"}},
       {"first byte", "\x1a" "Compiling ../../a.c ...\n", {}},
+      {"before a line longer than a block",
+       "x\x1a\nCompiling ../../" + std::string(300, 'l') + ".c ...\n", {}},
   };
   for (const LogCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -21,21 +21,43 @@
 
 #include "scan/scan.h"
 
+#include <array>
+#include <cstdint>
 #include <cstring>
+
+#include "scan/byte_masks.h"
 
 namespace {
 
-// Character classes of the classic "C" locale; bytes from 0x80 up are neither.
-bool IsSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// Character classes of the classic "C" locale; bytes from 0x80 up are in
+// none. One table lookup each.
+enum : uint8_t { kSpace = 1, kPunct = 2, kSeparator = 4, kExtension = 8 };
 
-bool IsPunct(unsigned char c) {
-  return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') ||
-         (c >= '[' && c <= '`') || (c >= '{' && c <= '~');
+constexpr std::array<uint8_t, 256> CharacterClasses() {
+  std::array<uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    uint8_t classes = 0;
+    if (c == ' ' || (c >= '\t' && c <= '\r'))
+      classes |= kSpace;
+    if ((c >= '!' && c <= '/') || (c >= ':' && c <= '@') ||
+        (c >= '[' && c <= '`') || (c >= '{' && c <= '~'))
+      classes |= kPunct;
+    if (c == '\\' || c == '|' || c == '/')
+      classes |= kSeparator;
+    if (c == 'c' || c == 'p' || c == '|')
+      classes |= kExtension;
+    table[static_cast<size_t>(c)] = classes;
+  }
+  return table;
 }
 
-bool IsSeparator(unsigned char c) { return c == '\\' || c == '|' || c == '/'; }
+constexpr std::array<uint8_t, 256> kClasses = CharacterClasses();
 
-bool IsExtension(unsigned char c) { return c == 'c' || c == 'p' || c == '|'; }
+bool Is(uint8_t classes, unsigned char c) { return kClasses[c] & classes; }
+bool IsSpace(unsigned char c) { return Is(kSpace, c); }
+bool IsPunct(unsigned char c) { return Is(kPunct, c); }
+bool IsSeparator(unsigned char c) { return Is(kSeparator, c); }
+bool IsExtension(unsigned char c) { return Is(kExtension, c); }
 
 constexpr char kWord[] = "Compiling";
 constexpr size_t kWordLength = sizeof(kWord) - 1;
@@ -50,14 +72,9 @@ constexpr size_t kWordToDot = kWordLength + 1 + kStepsLength;
 
 // Finds the first CR or LF in [from, to), or `to` when there is none.
 size_t FindBreak(const char* s, size_t from, size_t to) {
-  size_t found = to;
   if (from >= to)
-    return found;
-  if (const void* cr = memchr(s + from, '\r', to - from))
-    found = static_cast<size_t>(static_cast<const char*>(cr) - s);
-  if (const void* lf = memchr(s + from, '\n', found - from))
-    found = static_cast<size_t>(static_cast<const char*>(lf) - s);
-  return found;
+    return to;
+  return from + FindEither(s + from, to - from, '\r', '\n');
 }
 
 // Finds the last CR or LF in [from, to), given that `from` holds one.
@@ -104,25 +121,30 @@ std::string_view CompileLinePatternText() {
   return text;
 }
 
-bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
-  const char* s = line.data();
-  const size_t n = line.size();
-  const auto at = [s](size_t i) { return static_cast<unsigned char>(s[i]); };
+namespace {
 
-  // The tail: three punctuation characters, white space, then dot and E.
+// The tail: three punctuation characters, white space, then the dot and E.
+// Sets where the captured path ends and where its dot stands.
+bool MatchTail(const char* s, size_t n, size_t* pathEnd, size_t* dot) {
+  const auto at = [s](size_t i) { return static_cast<unsigned char>(s[i]); };
   if (n < kWordToDot + 2 + 1 + 3)
     return false;
   if (!IsPunct(at(n - 1)) || !IsPunct(at(n - 2)) || !IsPunct(at(n - 3)))
     return false;
-  size_t pathEnd = n - 3;
-  while (pathEnd > 0 && IsSpace(at(pathEnd - 1)))
-    --pathEnd;
-  if (pathEnd == n - 3 || pathEnd < kWordToDot + 2)
+  size_t end = n - 3;
+  while (end > 0 && IsSpace(at(end - 1)))
+    --end;
+  if (end == n - 3 || end < kWordToDot + 2)
     return false;
-  const size_t dot = pathEnd - 2;
-  if (!IsExtension(at(pathEnd - 1)) || s[dot] != '.')
+  if (!IsExtension(at(end - 1)) || s[end - 2] != '.')
     return false;
+  *pathEnd = end;
+  *dot = end - 2;
+  return true;
+}
 
+// The rest, once the tail fits: where the captured path starts, or 0.
+size_t MatchHead(const char* s, size_t dot) {
   // The word may not stand after a CR or LF (the leading dots stop there), and
   // any CR or LF up to the dot has to lie in the white space after the word.
   const size_t lastWord = dot - kWordToDot;
@@ -136,10 +158,9 @@ bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
   // the whole search stays linear.
   size_t pathStart = 0;
   for (size_t from = 0; from < searchEnd;) {
-    const void* hit = memchr(s + from, 'C', searchEnd - from);
-    if (!hit)
+    const size_t word = from + Find(s + from, searchEnd - from, 'C');
+    if (word == searchEnd)
       break;
-    const size_t word = static_cast<size_t>(static_cast<const char*>(hit) - s);
     from = word + 1;
     if (memcmp(s + word, kWord, kWordLength) != 0)
       continue;
@@ -148,6 +169,70 @@ bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
       from = start;
     }
   }
+  return pathStart;
+}
+
+// MatchHead for a line of a padded buffer whose dot lies within its first
+// 64 or 128 bytes: one or two loads classify them all, and only the places of
+// a C are looked at. 0 also where it cannot tell (a CR before the dot).
+size_t MatchShortHead(const char* s, size_t dot, bool* told) {
+  const size_t lastWord = dot - kWordToDot;
+  uint64_t words[2] = {0, 0};
+  const Bytes64 low(s);
+  uint64_t breaks = low.EqualEither('\r', '\n') &
+                    LowBits(dot < 64 ? static_cast<int>(dot) : 64);
+  words[0] = low.Equal('C') &
+             LowBits(lastWord < 64 ? static_cast<int>(lastWord) + 1 : 64);
+  if (dot > 64) {
+    const Bytes64 high(s + 64);
+    breaks |= high.EqualEither('\r', '\n') & LowBits(static_cast<int>(dot - 64));
+    if (lastWord >= 64)
+      words[1] = high.Equal('C') & LowBits(static_cast<int>(lastWord - 63));
+  }
+  *told = breaks == 0;
+  if (!*told)
+    return 0;
+  size_t pathStart = 0;
+  size_t from = 0;
+  for (int half = 0; half < 2; ++half) {
+    for (uint64_t bits = words[half]; bits; bits &= bits - 1) {
+      const size_t word = 64 * static_cast<size_t>(half) +
+                          static_cast<size_t>(LowestBit(bits));
+      if (word < from || memcmp(s + word, kWord, kWordLength) != 0)
+        continue;
+      if (size_t start = PathStartAfterWord(s, word, dot, 0)) {
+        pathStart = start;
+        from = start;
+      }
+    }
+  }
+  return pathStart;
+}
+
+}  // namespace
+
+bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
+  size_t pathEnd = 0;
+  size_t dot = 0;
+  if (!MatchTail(line.data(), line.size(), &pathEnd, &dot))
+    return false;
+  const size_t pathStart = MatchHead(line.data(), dot);
+  if (pathStart == 0)
+    return false;
+  *sourceFile = line.substr(pathStart, pathEnd - pathStart);
+  return true;
+}
+
+bool MatchPaddedCompileLine(std::string_view line,
+                            std::string_view* sourceFile) {
+  size_t pathEnd = 0;
+  size_t dot = 0;
+  if (!MatchTail(line.data(), line.size(), &pathEnd, &dot))
+    return false;
+  bool told = false;
+  size_t pathStart = dot < 128 ? MatchShortHead(line.data(), dot, &told) : 0;
+  if (!told)
+    pathStart = MatchHead(line.data(), dot);
   if (pathStart == 0)
     return false;
   *sourceFile = line.substr(pathStart, pathEnd - pathStart);

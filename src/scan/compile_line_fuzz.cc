@@ -1,5 +1,5 @@
-// Fuzz target: the matcher against the compile-line expression itself, run by
-// the standard library's engine. Any difference in the match or in the
+// Fuzz target: the matchers against the compile-line expression itself, run
+// by the standard library's engine. Any difference in the match or in the
 // captured path is a crash.
 
 #include <cstddef>
@@ -24,6 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (expected != actual)
     abort();
   if (expected ? sourceFile != match[1].str() : sourceFile != "untouched")
+    abort();
+  // The scan's own matcher, on the line in a padded buffer.
+  std::string padded = line + std::string(128, 'C');
+  std::string_view path;
+  if (MatchPaddedCompileLine(std::string_view(padded.data(), size), &path) !=
+          expected ||
+      (expected && path != match[1].str()))
     abort();
   return 0;
 }

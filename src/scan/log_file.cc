@@ -1,6 +1,5 @@
 #include "scan/log_file.h"
 
-
 bool LogFile::Open(const std::string& path) {
   Close();
   failed_ = false;
@@ -18,6 +17,36 @@ void LogFile::Close() {
   file_ = kNoFile;
 }
 
+void LogFile::CheckEnd(uint64_t end, uint64_t read) {
+  // A regular file that ends before what was there, or that is now shorter
+  // than that or than what was read, was cut while it was read.
+  if (sizeAtOpen_ < 0)
+    return;
+  const int64_t now = CurrentSize();
+  if (end < static_cast<uint64_t>(sizeAtOpen_) || now < sizeAtOpen_ ||
+      static_cast<uint64_t>(now) < read)
+    failed_ = true;
+}
+
+int64_t LogFile::ReadAt(uint64_t offset, char* data, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    const int64_t read =
+        ReadSome(static_cast<int64_t>(offset + got), data + got, size - got);
+    if (read < 0) {
+      failed_ = true;
+      return -1;
+    }
+    if (read == 0) {
+      // Past the end is no cut: a thread may look beyond it.
+      CheckEnd(offset + got, got > 0 ? offset + got : 0);
+      break;
+    }
+    got += static_cast<size_t>(read);
+  }
+  return static_cast<int64_t>(got);
+}
+
 std::streamsize LogFile::xsgetn(char* data, std::streamsize size) {
   std::streamsize got = 0;
   // What underflow() holds comes first.
@@ -25,20 +54,14 @@ std::streamsize LogFile::xsgetn(char* data, std::streamsize size) {
     data[got++] = *gptr();
   while (got < size && !failed_) {
     const int64_t read =
-        ReadFile(data + got, static_cast<size_t>(size - got));
+        ReadSome(sizeAtOpen_ >= 0 ? static_cast<int64_t>(position_) : -1,
+                 data + got, static_cast<size_t>(size - got));
     if (read < 0) {
       failed_ = true;
       break;
     }
     if (read == 0) {
-      // The end. A regular file that ends before what was there, or that is
-      // now shorter than that or than what was read, was cut while it was
-      // read.
-      const int64_t now = CurrentSize();
-      if (sizeAtOpen_ >= 0 &&
-          (position_ < static_cast<uint64_t>(sizeAtOpen_) || now < sizeAtOpen_ ||
-           static_cast<uint64_t>(now) < position_))
-        failed_ = true;
+      CheckEnd(position_, position_);
       break;
     }
     position_ += static_cast<uint64_t>(read);

@@ -2,6 +2,7 @@
 #ifndef KESTRANE_SCAN_LOG_FILE_H_
 #define KESTRANE_SCAN_LOG_FILE_H_
 
+#include <atomic>
 #include <cstdint>
 #include <streambuf>
 #include <string>
@@ -25,6 +26,12 @@ class LogFile : public std::streambuf {
   bool Open(const std::string& path);
   void Close();
   bool is_open() const { return file_ != kNoFile; }
+  /// The size of a regular file when it was opened; -1 for other files.
+  int64_t size() const { return sizeAtOpen_; }
+
+  /// Reads up to `size` bytes of a regular file at `offset`, fewer only at
+  /// its end; -1 when reading failed. Several threads may read at once.
+  int64_t ReadAt(uint64_t offset, char* data, size_t size);
 
   /// Reading failed before the end, or the file shrank while it was read.
   bool failed() const { return failed_; }
@@ -39,17 +46,20 @@ class LogFile : public std::streambuf {
 
   // The platform's side (log_file_posix.cc, log_file_win32.cc).
   bool OpenFile(const std::string& path);
-  /// Reads up to `size` bytes at the current position; -1 on failure, 0 at
-  /// the end.
-  int64_t ReadFile(char* data, size_t size);
+  /// Reads up to `size` bytes at `offset` of a regular file, or where the
+  /// stream stands (offset -1); -1 on failure, 0 at the end.
+  int64_t ReadSome(int64_t offset, char* data, size_t size) const;
   /// The file's size now, or -1 where it has none (pipes, devices).
   int64_t CurrentSize() const;
   void CloseFile();
+  /// The end of a regular file was met at `end`, after bytes up to `read`
+  /// were read: was it cut meanwhile?
+  void CheckEnd(uint64_t end, uint64_t read);
 
   NativeFile file_ = kNoFile;
   int64_t sizeAtOpen_ = -1;  // -1: not a regular file
   uint64_t position_ = 0;
-  bool failed_ = false;
+  std::atomic<bool> failed_{false};
   char held_[2] = {};  // underflow()'s byte, and the one before it
 };
 

@@ -30,10 +30,13 @@ bool LogFile::OpenFile(const std::string& path) {
   return true;
 }
 
-int64_t LogFile::ReadFile(char* data, size_t size) {
+int64_t LogFile::ReadSome(int64_t offset, char* data, size_t size) const {
+  if (size > kLargestRead)
+    size = kLargestRead;
   for (;;) {
-    const ssize_t got = read(static_cast<int>(file_), data,
-                             size < kLargestRead ? size : kLargestRead);
+    const ssize_t got =
+        offset < 0 ? read(static_cast<int>(file_), data, size)
+                   : pread(static_cast<int>(file_), data, size, offset);
     if (got >= 0 || errno != EINTR)
       return got;
   }

@@ -28,14 +28,21 @@ bool LogFile::OpenFile(const std::string& path) {
   return true;
 }
 
-int64_t LogFile::ReadFile(char* data, size_t size) {
+int64_t LogFile::ReadSome(int64_t offset, char* data, size_t size) const {
   DWORD got = 0;
   const DWORD wanted =
       static_cast<DWORD>(size < kLargestRead ? size : kLargestRead);
-  if (::ReadFile(Handle(file_), data, wanted, &got, nullptr))
+  // A regular file is read at a place of its own on every call, so that
+  // threads and the stream do not move each other's position.
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+  if (::ReadFile(Handle(file_), data, wanted, &got,
+                 offset < 0 ? nullptr : &at))
     return got;
-  // The writing end of a pipe has closed: the end of the log.
-  return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  // The end of the file, or the writing end of a pipe has closed.
+  const DWORD error = GetLastError();
+  return error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
 int64_t LogFile::CurrentSize() const {

@@ -23,7 +23,7 @@ size_t Rounded(size_t capacity) {
   return (capacity + kHugePage - 1) & ~(kHugePage - 1);
 }
 
-char* Allocate(size_t capacity) {
+char* Allocate(size_t capacity, bool hugePages = true) {
   if (capacity < kMapped)
     return static_cast<char*>(malloc(capacity));
   void* data = mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
@@ -31,7 +31,8 @@ char* Allocate(size_t capacity) {
   if (data == MAP_FAILED)
     return nullptr;
   // Only advice: without huge pages the block works the same, only slower.
-  madvise(data, capacity, MADV_HUGEPAGE);
+  if (hugePages)
+    madvise(data, capacity, MADV_HUGEPAGE);
   return static_cast<char*>(data);
 }
 
@@ -60,7 +61,7 @@ char* Reallocate(char* data, size_t capacity, size_t wanted) {
 #else
 size_t Rounded(size_t capacity) { return capacity; }
 
-char* Allocate(size_t capacity) {
+char* Allocate(size_t capacity, bool = true) {
   return static_cast<char*>(malloc(capacity));
 }
 
@@ -73,9 +74,9 @@ char* Reallocate(char* data, size_t, size_t wanted) {
 
 }  // namespace
 
-MemoryBlock::MemoryBlock(size_t capacity) {
+MemoryBlock::MemoryBlock(size_t capacity, bool hugePages) {
   capacity = Rounded(capacity);
-  data_ = Allocate(capacity);
+  data_ = Allocate(capacity, hugePages);
   if (data_)
     capacity_ = capacity;
 }

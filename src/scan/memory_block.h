@@ -13,8 +13,10 @@
 class MemoryBlock {
  public:
   MemoryBlock() = default;
-  /// On failure the block is empty: data() is null.
-  explicit MemoryBlock(size_t capacity);
+  /// On failure the block is empty: data() is null. Without `hugePages` a
+  /// large block is mapped in ordinary pages, of which only those touched
+  /// cost memory: for buffers that are used again and again, only partly.
+  explicit MemoryBlock(size_t capacity, bool hugePages = true);
   MemoryBlock(MemoryBlock&& other) noexcept;
   MemoryBlock& operator=(MemoryBlock&& other) noexcept;
   MemoryBlock(const MemoryBlock&) = delete;

@@ -27,6 +27,11 @@ bool MatchCompileLine(std::string_view line, std::string* sourceFile);
 /// As above, but `sourceFile` views the path inside `line` instead of copying.
 bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
 
+/// As above, for a line after which 128 bytes may be read (and are): faster
+/// on the short lines that logs are made of.
+bool MatchPaddedCompileLine(std::string_view line,
+                            std::string_view* sourceFile);
+
 /// Takes the text of a list as the scan finds it, so that a list need not be
 /// held whole in memory: the list file being written, for one.
 class ListSink {
@@ -81,6 +86,9 @@ struct SourceFileList {
   }
   /// Appends `entry` and its line feed; false when memory ran out.
   bool Append(std::string_view entry);
+  /// Appends `size` bytes of text that hold `entries` entries, each with its
+  /// line feed: handed to the sink at once where there is one.
+  bool AppendEntries(const char* text, size_t size, uint64_t entries);
   /// Makes bytes [begin, end) of `block`, one entry and its line feed, the
   /// next stretch of the text, without copying them.
   void Adopt(MemoryBlock block, size_t begin, size_t end);
@@ -112,8 +120,9 @@ constexpr size_t kScanBlockSize = size_t{1} << 20;
 /// end of the input, memory ran out, or a strict scan refused an entry
 /// (`list->refused` then tells which); `list` holds what was found until
 /// then.
+/// `workers` more threads help with the scan (see build_log.cc).
 bool ScanBuildLog(std::istream& input, SourceFileList* list,
-                  size_t blockSize = kScanBlockSize);
+                  size_t blockSize = kScanBlockSize, int workers = 0);
 
 /// As above, for the log opened by the driver; closes it before returning.
 /// A log that could not be read whole (see LogFile) gives false as well.

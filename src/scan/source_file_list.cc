@@ -47,6 +47,25 @@ bool SourceFileList::Append(std::string_view entry) {
   return true;
 }
 
+bool SourceFileList::AppendEntries(const char* text, size_t size,
+                                   uint64_t entries) {
+  count += entries;
+  if (sink) {
+    Drain();  // what came before goes first
+    if (size > 0)
+      sink->Write(text, size);
+    return true;
+  }
+  if (size == 0)
+    return true;
+  char* out = Reserve(size);
+  if (!out)
+    return false;
+  memcpy(out, text, size);
+  pieces.back().end += size;
+  return true;
+}
+
 void SourceFileList::Adopt(MemoryBlock block, size_t begin, size_t end) {
   pieces.push_back(Piece{std::move(block), begin, end});
   ++count;

@@ -1,0 +1,181 @@
+#include "scan/blocks.h"
+
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "scan/byte_masks.h"
+#include "scan/plain_path.h"
+
+namespace {
+
+constexpr char kEndOfText = '\x1a';  // Ctrl-Z
+constexpr char kWord[] = "Compiling";
+constexpr size_t kWordLength = sizeof(kWord) - 1;
+
+// An entry this long is not copied: the list takes over the buffer of the
+// line that holds it, where it was made in place.
+constexpr size_t kAdoptedEntry = size_t{1} << 20;
+
+// The first occurrence of the word in [0, n), or n.
+size_t FindWord(const char* s, size_t n) {
+  for (size_t from = 0; from + kWordLength <= n;) {
+    const size_t at = from + Find(s + from, n - kWordLength + 1 - from, 'C');
+    if (at + kWordLength > n)
+      return n;
+    if (memcmp(s + at, kWord, kWordLength) == 0)
+      return at;
+    from = at + 1;
+  }
+  return n;
+}
+
+// A line longer than a block, while it is read. What stands before the
+// line's first "Compiling" cannot change its match unless it holds a carriage
+// return, which the expression's leading dots do not cross; then the line
+// cannot match at all. So only the line from that word on is kept, or, until
+// the word comes, the last few bytes that may be its start; and nothing at
+// all once the line cannot match.
+struct LongLine {
+  MemoryBlock text;
+  size_t size = 0;
+  bool word = false;  // holds the word: kept whole from here on
+  bool dead = false;  // cannot match
+
+  void Trim() {
+    char* const data = text.data();
+    const size_t at = FindWord(data, size);
+    word = at < size;
+    const size_t before = word                  ? at
+                          : size > kWordLength ? size - kWordLength + 1
+                                               : 0;
+    if (Find(data, before, '\r') < before) {
+      dead = true;
+      size = 0;
+      return;
+    }
+    size -= before;
+    memmove(data, data + before, size);
+  }
+};
+
+// Makes the entry of the complete line [0, end) of `line`, if it has one.
+bool TakeEntry(LongLine* line, size_t end, bool strict, LongEntry* entry) {
+  char* const text = line->text.data();
+  if (end > 0 && text[end - 1] == '\r')
+    --end;  // CR LF is one line end
+  std::string_view sourceFile;
+  if (!MatchCompileLine(std::string_view(text, end), &sourceFile))
+    return true;
+  if (sourceFile.size() >= kAdoptedEntry) {
+    const size_t begin = static_cast<size_t>(sourceFile.data() - text);
+    entry->begin = begin;
+    entry->end = begin + WriteEntry(sourceFile, text + begin, false);
+    entry->text = std::move(line->text);
+  } else {
+    entry->text = MemoryBlock(sourceFile.size() + 1 + kScanPadding);
+    if (!entry->text.data())
+      return false;
+    entry->begin = 0;
+    entry->end = WriteEntry(sourceFile, entry->text.data(), false);
+  }
+  entry->refused =
+      strict && !IsPlainRelativePath(std::string_view(
+                    entry->text.data() + entry->begin, entry->end - entry->begin - 1));
+  return true;
+}
+
+}  // namespace
+
+bool Block::Allocate(size_t capacity) {
+  // Used again and again, and mostly only in part: ordinary pages, of which
+  // only those touched cost memory.
+  text = MemoryBlock(capacity + kScanPadding, false);
+  out = MemoryBlock(capacity + kScanPadding, false);
+  return text.data() && out.data();
+}
+
+void Block::Reset() {
+  scan = LineScan();
+  longLine = LongEntry();
+  endOfLog = failed = false;
+}
+
+void Block::ScanText(size_t begin, size_t end, bool strict) {
+  scan = ScanLines(text.data() + begin, end - begin, strict, out.data());
+}
+
+LongLineEnd FollowLongLine(const char* start, size_t size,
+                           const ReadMore& read, size_t piece, bool strict,
+                           LongEntry* entry, char* rest, size_t* restSize) {
+  LongLine line;
+  line.text = MemoryBlock(size + 2 * piece + kScanPadding);
+  if (!line.text.data())
+    return LongLineEnd::kFailed;
+  memcpy(line.text.data(), start, size);
+  line.size = size;
+  for (;;) {
+    if (!line.word)
+      line.Trim();
+    if (line.dead)
+      line.size = 0;
+    const size_t from = line.size;
+    if (line.text.capacity() - kScanPadding - line.size < piece &&
+        !line.text.Resize(2 * line.text.capacity()))
+      return LongLineEnd::kFailed;
+    size_t got = 0;
+    if (!read(line.text.data() + from, piece, &got))
+      return LongLineEnd::kFailed;
+    line.size += got;
+    const size_t end =
+        from + FindEither(line.text.data() + from, got, '\n', kEndOfText);
+    if (end < line.size && line.text.data()[end] == '\n') {
+      *restSize = line.size - end - 1;
+      if (rest)
+        memcpy(rest, line.text.data() + end + 1, *restSize);
+      entry->line = true;
+      if (!line.dead && !TakeEntry(&line, end, strict, entry))
+        return LongLineEnd::kFailed;
+      return LongLineEnd::kLineFeed;
+    }
+    if (end < line.size || got < piece)
+      return LongLineEnd::kEndOfLog;  // a Ctrl-Z, or the end, before a line feed
+  }
+}
+
+bool BlockDelivery::Deliver(Block* block) {
+  const LineScan& scan = block->scan;
+  if (!list_->AppendEntries(block->out.data(), scan.written, scan.entries))
+    return false;
+  if (scan.refusedLine != 0) {
+    list_->refused.line = lines_ + scan.refusedLine;
+    list_->refused.entry.assign(scan.refusedEntry.data(),
+                                scan.refusedEntry.size());
+    return false;
+  }
+  lines_ += scan.lines;
+  if (scan.ended) {
+    ended_ = true;
+    return true;
+  }
+  LongEntry& entry = block->longLine;
+  if (entry.line) {
+    ++lines_;
+    const char* const text = entry.text.data() + entry.begin;
+    const size_t size = entry.end - entry.begin;
+    if (entry.refused) {
+      list_->refused.line = lines_;
+      list_->refused.entry.assign(text, size - 1);
+      return false;
+    }
+    if (size >= kAdoptedEntry) {
+      list_->Adopt(std::move(entry.text), entry.begin, entry.end);
+      if (list_->sink)
+        list_->Drain();
+    } else if (size > 0 && !list_->AppendEntries(text, size, 1)) {
+      return false;
+    }
+  }
+  ended_ = block->endOfLog;
+  return true;
+}

@@ -1,0 +1,77 @@
+// What the two ways of reading a log share: the block, a stretch of the log
+// scanned on its own; the following of a line too long for a block; and the
+// handing of the blocks' entries to the list, in log order.
+#ifndef KESTRANE_SCAN_BLOCKS_H_
+#define KESTRANE_SCAN_BLOCKS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "scan/line_scan.h"
+#include "scan/memory_block.h"
+#include "scan/scan.h"
+
+/// The entry of a line longer than a block, made on its own.
+struct LongEntry {
+  bool line = false;     // such a line ended in the block
+  bool refused = false;  // with strict: its entry is no plain relative path
+  MemoryBlock text;      // the entry, with its line feed, at [begin, end)
+  size_t begin = 0;
+  size_t end = 0;
+};
+
+/// A stretch of the log, scanned on its own: whole lines, then perhaps a line
+/// too long for a block.
+struct Block {
+  MemoryBlock text;  // what was read; kScanPadding bytes of room after it
+  MemoryBlock out;   // the entries of its whole lines
+  LineScan scan;
+  LongEntry longLine;
+  bool endOfLog = false;  // the log ends in it (its end, or a Ctrl-Z)
+  bool failed = false;    // reading failed, or memory ran out
+  bool done = false;      // ready to be handed to the list
+
+  /// Room for `capacity` bytes of text and the entries they may hold.
+  bool Allocate(size_t capacity);
+  /// Ready to be filled anew; `done` is left to the caller, who guards it.
+  void Reset();
+  /// Scans the whole lines at [begin, end) of the text.
+  void ScanText(size_t begin, size_t end, bool strict);
+};
+
+/// Reads up to `size` more bytes of the log; false when reading failed.
+/// Fewer than `size` only at its end.
+using ReadMore = std::function<bool(char* data, size_t size, size_t* got)>;
+
+/// How a long line ended.
+enum class LongLineEnd { kLineFeed, kEndOfLog, kFailed };
+
+/// Follows a line whose first `size` bytes (no line feed, no Ctrl-Z among
+/// them) are at `start`, reading on in pieces of `piece` bytes, until its
+/// line feed, and makes its entry, if it has one, into `entry`. Only what may
+/// count is kept: a line without the word Compiling costs no memory. What
+/// follows the line feed in its last piece is copied to `rest`, where given
+/// (room for `piece` bytes), and its size set in `*restSize`.
+LongLineEnd FollowLongLine(const char* start, size_t size,
+                           const ReadMore& read, size_t piece, bool strict,
+                           LongEntry* entry, char* rest, size_t* restSize);
+
+/// Hands blocks to a list, in the order of the log.
+class BlockDelivery {
+ public:
+  explicit BlockDelivery(SourceFileList* list) : list_(list) {}
+
+  /// Adds the block's entries; false when the scan must stop before the
+  /// block's end: an entry was refused, or memory ran out.
+  bool Deliver(Block* block);
+  /// A Ctrl-Z, or the end of the log, was met: what follows does not count.
+  bool ended() const { return ended_; }
+
+ private:
+  SourceFileList* list_;
+  uint64_t lines_ = 0;  // lines of the blocks handed over
+  bool ended_ = false;
+};
+
+#endif  // KESTRANE_SCAN_BLOCKS_H_

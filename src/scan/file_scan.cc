@@ -1,0 +1,248 @@
+#include "scan/file_scan.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "scan/blocks.h"
+#include "scan/byte_masks.h"
+
+namespace {
+
+constexpr char kEndOfText = '\x1a';  // Ctrl-Z
+
+// A log this large is scanned by two threads where there are two cores.
+constexpr int64_t kThreadedLog = int64_t{8} << 20;
+// Read at once to finish a block's last line.
+constexpr size_t kTailPiece = size_t{16} << 10;
+// Read at once while a line longer than a block is followed.
+constexpr size_t kLongLinePiece = size_t{1} << 20;
+
+class FileScan {
+ public:
+  FileScan(LogFile& file, SourceFileList* list, size_t blockSize, int workers)
+      : file_(file), delivery_(list), blockSize_(blockSize),
+        strict_(list->strict), workers_(workers),
+        slots_(2 * (static_cast<size_t>(workers) + 1)) {}
+
+  ~FileScan() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& thread : threads_)
+      thread.join();
+  }
+
+  FileScan(const FileScan&) = delete;
+  FileScan& operator=(const FileScan&) = delete;
+
+  bool Run();
+
+ private:
+  void StartThreads() {
+    for (int i = 0; i < workers_; ++i) {
+      // Without a second thread the scan is the same, only slower.
+      try {
+        threads_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+  }
+  Block& SlotOf(uint64_t number) { return slots_[number % slots_.size()]; }
+  // Whether a block may be taken: its slot free, and not past the end.
+  bool CanTake() const {
+    return next_ < limit_ && next_ < delivered_ + slots_.size();
+  }
+  void Take(std::unique_lock<std::mutex>* lock);
+  void Read(uint64_t number, Block* block);
+  void Work();
+
+  LogFile& file_;
+  BlockDelivery delivery_;
+  const size_t blockSize_;
+  const bool strict_;
+  const int workers_;  // threads to start besides this one
+  std::vector<Block> slots_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t next_ = 0;            // the next block to take
+  uint64_t delivered_ = 0;       // blocks handed to the list
+  uint64_t limit_ = UINT64_MAX;  // blocks from here on lie past the end
+  uint64_t longLineEnd_ = 0;     // where the last long line followed ended
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+bool FileScan::Run() {
+  // Room for a block and a last line as long again; a longer one is
+  // followed on its own.
+  for (Block& slot : slots_)
+    if (!slot.Allocate(2 * blockSize_ + 1))
+      return false;
+  StartThreads();
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    // This thread alone hands blocks to the list, in order.
+    while (delivered_ < next_ && SlotOf(delivered_).done) {
+      Block& block = SlotOf(delivered_);
+      lock.unlock();
+      const bool delivered = !block.failed && delivery_.Deliver(&block);
+      lock.lock();
+      ++delivered_;
+      changed_.notify_all();
+      if (!delivered)
+        return false;
+      if (delivery_.ended())
+        return true;
+    }
+    if (delivered_ >= limit_)
+      return true;
+    if (CanTake())
+      Take(&lock);
+    else
+      changed_.wait(lock);
+  }
+}
+
+// Takes the next block and reads and scans it, without the lock.
+void FileScan::Take(std::unique_lock<std::mutex>* lock) {
+  const uint64_t number = next_++;
+  Block& block = SlotOf(number);
+  block.done = false;  // before anyone may look: it held a block handed over
+  // A block within a long line that another block followed to its end holds
+  // no line's beginning: it is not read again.
+  const bool within = (number + 1) * blockSize_ <= longLineEnd_;
+  lock->unlock();
+  if (within)
+    block.Reset();
+  else
+    Read(number, &block);
+  lock->lock();
+  block.done = true;
+  if (block.endOfLog && number + 1 < limit_)
+    limit_ = number + 1;
+  changed_.notify_all();
+}
+
+void FileScan::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || CanTake(); });
+    if (stopping_)
+      return;
+    Take(&lock);
+  }
+}
+
+// Reads block `number` and scans the lines that begin in it: from the
+// first line end at or after the byte before it, through the line end of
+// its last line, wherever that lies.
+void FileScan::Read(uint64_t number, Block* block) {
+  block->Reset();
+  char* const text = block->text.data();
+  const uint64_t offset = number * blockSize_;
+  const uint64_t from = number == 0 ? 0 : offset - 1;
+  const size_t blockEnd = static_cast<size_t>(offset - from) + blockSize_;
+  const int64_t read = file_.ReadAt(from, text, blockEnd);
+  if (read < 0) {
+    block->failed = true;
+    return;
+  }
+  size_t filled = static_cast<size_t>(read);
+  bool atEnd = filled < blockEnd;
+  const size_t begin = number == 0 ? 0 : Find(text, filled, '\n') + 1;
+  if (begin >= blockEnd || begin > filled) {
+    block->endOfLog = atEnd;  // no line begins in the block
+    return;
+  }
+  // Its last line, unless it ends in the block or is the next block's.
+  const size_t last = FindLast(text + begin, filled - begin, '\n');
+  size_t lastLine = last < filled - begin ? begin + last + 1 : begin;
+  size_t end = lastLine;
+  while (lastLine < blockEnd && lastLine < filled && end == lastLine &&
+         !atEnd && filled < 2 * blockSize_ + 1) {
+    const size_t want = std::min(kTailPiece, 2 * blockSize_ + 1 - filled);
+    const int64_t more = file_.ReadAt(from + filled, text + filled, want);
+    if (more < 0) {
+      block->failed = true;
+      return;
+    }
+    const size_t lineFeed = Find(text + filled, static_cast<size_t>(more), '\n');
+    if (lineFeed < static_cast<size_t>(more))
+      end = filled + lineFeed + 1;
+    filled += static_cast<size_t>(more);
+    atEnd = static_cast<size_t>(more) < want;
+  }
+  block->ScanText(begin, end, strict_);
+  if (block->scan.ended || end != lastLine || lastLine >= blockEnd ||
+      lastLine >= filled) {
+    block->endOfLog = atEnd && end == lastLine;
+    return;
+  }
+  // The last line did not end: the log ended in it, or it is longer than
+  // a block.
+  if (atEnd || Find(text + lastLine, filled - lastLine, kEndOfText) <
+                   filled - lastLine) {
+    block->endOfLog = true;
+    return;
+  }
+  uint64_t position = from + filled;
+  const ReadMore more = [this, &position](char* data, size_t size,
+                                          size_t* got) {
+    const int64_t n = file_.ReadAt(position, data, size);
+    if (n < 0)
+      return false;
+    *got = static_cast<size_t>(n);
+    position += *got;
+    return true;
+  };
+  size_t rest = 0;
+  switch (FollowLongLine(text + lastLine, filled - lastLine, more,
+                         kLongLinePiece, strict_, &block->longLine, nullptr,
+                         &rest)) {
+    case LongLineEnd::kFailed:
+      block->failed = true;
+      break;
+    case LongLineEnd::kEndOfLog:
+      block->endOfLog = true;
+      break;
+    case LongLineEnd::kLineFeed: {
+      std::lock_guard<std::mutex> lock(mutex_);
+      longLineEnd_ = std::max<uint64_t>(longLineEnd_, position - rest);
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+bool ScanLogFile(LogFile& file, SourceFileList* list, size_t blockSize,
+                 int workers) {
+  list->Clear();
+  if (workers < 0)
+    workers = file.size() >= kThreadedLog &&
+              std::thread::hardware_concurrency() > 1;
+  bool complete;
+  {
+    FileScan scan(file, list, blockSize, workers);
+    complete = scan.Run();
+  }
+  if (list->sink)
+    list->Drain();
+  return complete && !file.failed();
+}
+
+bool StartsWithByteOrderMark(LogFile& file) {
+  unsigned char mark[2];
+  return file.ReadAt(0, reinterpret_cast<char*>(mark), 2) == 2 &&
+         ((mark[0] == 0xFF && mark[1] == 0xFE) ||
+          (mark[0] == 0xFE && mark[1] == 0xFF));
+}

@@ -1,0 +1,88 @@
+#include "scan/line_scan.h"
+
+#include "scan/byte_masks.h"
+#include "scan/plain_path.h"
+#include "scan/scan.h"
+
+namespace {
+
+constexpr char kEndOfText = '\x1a';  // Ctrl-Z
+
+// Copies `length` bytes from `in` to `out`, backslashes turned into slashes,
+// sixteen at a time; with `padded` the last sixteen may run past the end.
+void CopyWithSlashes(const char* in, size_t length, char* out, bool padded) {
+  size_t i = 0;
+#if defined(KESTRANE_SSE2)
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i slash = _mm_set1_epi8('/');
+  for (; padded ? i < length : i + 16 <= length; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    const __m128i is = _mm_cmpeq_epi8(v, backslash);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     _mm_or_si128(_mm_andnot_si128(is, v), _mm_and_si128(is, slash)));
+  }
+#elif defined(KESTRANE_NEON)
+  const uint8x16_t backslash = vdupq_n_u8('\\');
+  const uint8x16_t slash = vdupq_n_u8('/');
+  for (; padded ? i < length : i + 16 <= length; i += 16) {
+    const uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(in + i));
+    vst1q_u8(reinterpret_cast<uint8_t*>(out + i),
+             vbslq_u8(vceqq_u8(v, backslash), slash, v));
+  }
+#else
+  (void)padded;
+#endif
+  for (; i < length; ++i)
+    out[i] = in[i] == '\\' ? '/' : in[i];
+}
+
+}  // namespace
+
+size_t WriteEntry(std::string_view sourceFile, char* out, bool padded) {
+  // A captured path ends in a dot and one character; the general rule is the
+  // last dot.
+  const size_t size = sourceFile.size();
+  size_t length = size >= 2 && sourceFile[size - 2] == '.' ? size - 2
+                                                            : sourceFile.rfind('.');
+  if (length == std::string_view::npos)
+    length = size;
+  CopyWithSlashes(sourceFile.data(), length, out, padded);
+  out[length] = '\n';
+  return length + 1;
+}
+
+LineScan ScanLines(const char* text, size_t size, bool strict, char* out) {
+  LineScan scan;
+  // A Ctrl-Z ends the log: the line that holds it has no line end.
+  const size_t stop = Find(text, size, kEndOfText);
+  scan.ended = stop < size;
+  size_t lineStart = 0;
+  for (size_t block = 0; block < stop; block += 64) {
+    uint64_t ends = Bytes64(text + block).Equal('\n');
+    if (stop - block < 64)
+      ends &= LowBits(static_cast<int>(stop - block));
+    for (; ends; ends &= ends - 1) {
+      const size_t lineEnd = block + static_cast<size_t>(LowestBit(ends));
+      const size_t begin = lineStart;
+      lineStart = lineEnd + 1;
+      ++scan.lines;
+      // One CR before the line feed belongs to the line end.
+      const size_t end =
+          lineEnd > begin && text[lineEnd - 1] == '\r' ? lineEnd - 1 : lineEnd;
+      std::string_view sourceFile;
+      if (!MatchPaddedCompileLine(std::string_view(text + begin, end - begin),
+                                  &sourceFile))
+        continue;
+      char* const entry = out + scan.written;
+      const size_t length = WriteEntry(sourceFile, entry, true);
+      if (strict && !IsPlainRelativePath(std::string_view(entry, length - 1))) {
+        scan.refusedLine = scan.lines;
+        scan.refusedEntry = std::string_view(entry, length - 1);
+        return scan;
+      }
+      scan.written += length;
+      ++scan.entries;
+    }
+  }
+  return scan;
+}
