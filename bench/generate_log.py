@@ -12,6 +12,8 @@ Profiles:
             to 60 KB, with a compile line now and then.
   longline  one single compile line of SIZE_MB, its path built of directory
             steps with both kinds of separator.
+  binary    one line of SIZE_MB without the word Compiling, as a binary file
+            passed by mistake may be.
 """
 
 import argparse
@@ -98,7 +100,7 @@ def write_long_line(out, size):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("profile", choices=["dense", "sparse", "longline"])
+    parser.add_argument("profile", choices=["dense", "sparse", "longline", "binary"])
     parser.add_argument("size_mb", type=float)
     parser.add_argument("output")
     parser.add_argument("--seed", type=int, default=1)
@@ -108,6 +110,12 @@ def main():
     with open(args.output, "wb") as out:
         if args.profile == "longline":
             write_long_line(out, size)
+            return
+        if args.profile == "binary":
+            chunk = bytes(c for c in range(256) if c not in b"\n\r\x1aC") * 4096
+            for _ in range(size // len(chunk)):
+                out.write(chunk)
+            out.write(b"\n")
             return
         lines = dense_lines(rng) if args.profile == "dense" else sparse_lines(rng)
         written, batch = 0, []

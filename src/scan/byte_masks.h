@@ -125,6 +125,23 @@ class Bytes64 {
 #endif
 };
 
+/// Copies `n` bytes from `from` to `to`, sixteen at a time: up to 15 bytes
+/// more are read after them and written after them.
+inline void CopyLoosely(char* to, const char* from, size_t n) {
+  for (size_t i = 0; i < n; i += 16) {
+#if defined(KESTRANE_SSE2)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+#elif defined(KESTRANE_NEON)
+    vst1q_u8(reinterpret_cast<uint8_t*>(to + i),
+             vld1q_u8(reinterpret_cast<const uint8_t*>(from + i)));
+#else
+    for (size_t k = 0; k < 16; ++k)
+      to[i + k] = from[i + k];
+#endif
+  }
+}
+
 /// The first position in [0, n) of `p` that holds `a` or `b`, or n. Reads
 /// nothing outside [p, p + n).
 inline size_t FindEither(const char* p, size_t n, char a, char b) {

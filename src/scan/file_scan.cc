@@ -27,7 +27,7 @@ class FileScan {
   FileScan(LogFile& file, SourceFileList* list, size_t blockSize, int workers)
       : file_(file), delivery_(list), blockSize_(blockSize),
         strict_(list->strict), workers_(workers),
-        slots_(2 * (static_cast<size_t>(workers) + 1)) {}
+        slots_(4 * (static_cast<size_t>(workers) + 1)) {}
 
   ~FileScan() {
     {
@@ -60,6 +60,12 @@ class FileScan {
   bool CanTake() const {
     return next_ < limit_ && next_ < delivered_ + slots_.size();
   }
+  // Wakes the threads that wait, if any: waking costs a system call on some
+  // systems even when nobody waits.
+  void Notify() {
+    if (waiting_ > 0)
+      changed_.notify_all();
+  }
   void Take(std::unique_lock<std::mutex>* lock);
   void Read(uint64_t number, Block* block);
   void Work();
@@ -78,6 +84,7 @@ class FileScan {
   uint64_t limit_ = UINT64_MAX;  // blocks from here on lie past the end
   uint64_t longLineEnd_ = 0;     // where the last long line followed ended
   bool stopping_ = false;
+  int waiting_ = 0;  // threads waiting for a change
   std::vector<std::thread> threads_;
 };
 
@@ -85,7 +92,7 @@ bool FileScan::Run() {
   // Room for a block and a last line as long again; a longer one is
   // followed on its own.
   for (Block& slot : slots_)
-    if (!slot.Allocate(2 * blockSize_ + 1))
+    if (!slot.Allocate(2 * blockSize_ + kTailPiece))
       return false;
   StartThreads();
   std::unique_lock<std::mutex> lock(mutex_);
@@ -97,7 +104,7 @@ bool FileScan::Run() {
       const bool delivered = !block.failed && delivery_.Deliver(&block);
       lock.lock();
       ++delivered_;
-      changed_.notify_all();
+      Notify();
       if (!delivered)
         return false;
       if (delivery_.ended())
@@ -105,10 +112,13 @@ bool FileScan::Run() {
     }
     if (delivered_ >= limit_)
       return true;
-    if (CanTake())
+    if (CanTake()) {
       Take(&lock);
-    else
+    } else {
+      ++waiting_;
       changed_.wait(lock);
+      --waiting_;
+    }
   }
 }
 
@@ -129,13 +139,15 @@ void FileScan::Take(std::unique_lock<std::mutex>* lock) {
   block.done = true;
   if (block.endOfLog && number + 1 < limit_)
     limit_ = number + 1;
-  changed_.notify_all();
+  Notify();
 }
 
 void FileScan::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
+    ++waiting_;
     changed_.wait(lock, [this] { return stopping_ || CanTake(); });
+    --waiting_;
     if (stopping_)
       return;
     Take(&lock);
@@ -144,47 +156,58 @@ void FileScan::Work() {
 
 // Reads block `number` and scans the lines that begin in it: from the
 // first line end at or after the byte before it, through the line end of
-// its last line, wherever that lies.
+// its last line, wherever that lies. A little more than the block is read at
+// once, which nearly always holds that line end.
 void FileScan::Read(uint64_t number, Block* block) {
   block->Reset();
   char* const text = block->text.data();
+  const size_t capacity = 2 * blockSize_ + kTailPiece;
   const uint64_t offset = number * blockSize_;
   const uint64_t from = number == 0 ? 0 : offset - 1;
   const size_t blockEnd = static_cast<size_t>(offset - from) + blockSize_;
-  const int64_t read = file_.ReadAt(from, text, blockEnd);
+  size_t want = blockEnd + kTailPiece;
+  const int64_t read = file_.ReadAt(from, text, want);
   if (read < 0) {
     block->failed = true;
     return;
   }
   size_t filled = static_cast<size_t>(read);
-  bool atEnd = filled < blockEnd;
+  bool atEnd = filled < want;
+  // The log ends in the block: nothing begins after it.
+  const bool endsHere = atEnd && filled <= blockEnd;
   const size_t begin = number == 0 ? 0 : Find(text, filled, '\n') + 1;
   if (begin >= blockEnd || begin > filled) {
-    block->endOfLog = atEnd;  // no line begins in the block
+    block->endOfLog = endsHere;  // no line begins in the block
     return;
   }
   // Its last line, unless it ends in the block or is the next block's.
-  const size_t last = FindLast(text + begin, filled - begin, '\n');
-  size_t lastLine = last < filled - begin ? begin + last + 1 : begin;
+  const size_t inBlock = std::min(filled, blockEnd);
+  const size_t last = FindLast(text + begin, inBlock - begin, '\n');
+  const size_t lastLine = last < inBlock - begin ? begin + last + 1 : begin;
   size_t end = lastLine;
-  while (lastLine < blockEnd && lastLine < filled && end == lastLine &&
-         !atEnd && filled < 2 * blockSize_ + 1) {
-    const size_t want = std::min(kTailPiece, 2 * blockSize_ + 1 - filled);
-    const int64_t more = file_.ReadAt(from + filled, text + filled, want);
-    if (more < 0) {
-      block->failed = true;
-      return;
+  if (lastLine < inBlock) {
+    for (size_t searched = inBlock;;) {
+      const size_t lineFeed = Find(text + searched, filled - searched, '\n');
+      if (lineFeed < filled - searched) {
+        end = searched + lineFeed + 1;
+        break;
+      }
+      searched = filled;
+      if (atEnd || filled == capacity)
+        break;
+      want = std::min(kTailPiece, capacity - filled);
+      const int64_t more = file_.ReadAt(from + filled, text + filled, want);
+      if (more < 0) {
+        block->failed = true;
+        return;
+      }
+      filled += static_cast<size_t>(more);
+      atEnd = static_cast<size_t>(more) < want;
     }
-    const size_t lineFeed = Find(text + filled, static_cast<size_t>(more), '\n');
-    if (lineFeed < static_cast<size_t>(more))
-      end = filled + lineFeed + 1;
-    filled += static_cast<size_t>(more);
-    atEnd = static_cast<size_t>(more) < want;
   }
   block->ScanText(begin, end, strict_);
-  if (block->scan.ended || end != lastLine || lastLine >= blockEnd ||
-      lastLine >= filled) {
-    block->endOfLog = atEnd && end == lastLine;
+  if (block->scan.ended || end != lastLine || lastLine >= inBlock) {
+    block->endOfLog = endsHere;
     return;
   }
   // The last line did not end: the log ended in it, or it is longer than
