@@ -87,12 +87,13 @@ bool TakeEntry(LongLine* line, size_t end, bool strict, LongEntry* entry) {
 
 }  // namespace
 
-bool Block::Allocate(size_t capacity) {
+bool Block::Allocate(size_t capacity, bool keepText) {
   // Used again and again, and mostly only in part: ordinary pages, of which
   // only those touched cost memory.
-  text = MemoryBlock(capacity + kScanPadding, false);
+  if (keepText)
+    text = MemoryBlock(capacity + kScanPadding, false);
   out = MemoryBlock(capacity + kScanPadding, false);
-  return text.data() && out.data();
+  return (!keepText || text.data()) && out.data();
 }
 
 void Block::Reset() {
@@ -101,8 +102,8 @@ void Block::Reset() {
   endOfLog = failed = false;
 }
 
-void Block::ScanText(size_t begin, size_t end, bool strict) {
-  scan = ScanLines(text.data() + begin, end - begin, strict, out.data());
+void Block::ScanText(const char* lines, size_t size, bool strict) {
+  scan = ScanLines(lines, size, strict, out.data());
 }
 
 LongLineEnd FollowLongLine(const char* start, size_t size,

@@ -24,7 +24,8 @@ struct LongEntry {
 /// A stretch of the log, scanned on its own: whole lines, then perhaps a line
 /// too long for a block.
 struct Block {
-  MemoryBlock text;  // what was read; kScanPadding bytes of room after it
+  MemoryBlock text;  // what was read, where the block keeps it; kScanPadding
+                     // bytes of room after it
   MemoryBlock out;   // the entries of its whole lines
   LineScan scan;
   LongEntry longLine;
@@ -32,12 +33,14 @@ struct Block {
   bool failed = false;    // reading failed, or memory ran out
   bool done = false;      // ready to be handed to the list
 
-  /// Room for `capacity` bytes of text and the entries they may hold.
-  bool Allocate(size_t capacity);
+  /// Room for the entries of `capacity` bytes of text, and with `keepText`
+  /// for the text itself.
+  bool Allocate(size_t capacity, bool keepText);
   /// Ready to be filled anew; `done` is left to the caller, who guards it.
   void Reset();
-  /// Scans the whole lines at [begin, end) of the text.
-  void ScanText(size_t begin, size_t end, bool strict);
+  /// Scans the `size` bytes of whole lines at `text` (kScanPadding bytes of
+  /// room after them).
+  void ScanText(const char* text, size_t size, bool strict);
 };
 
 /// Reads up to `size` more bytes of the log; false when reading failed.

@@ -83,7 +83,9 @@ class StreamScan {
   void Dispatch(Slot* slot);
   bool DeliverBefore(uint64_t number);
   void Work();
-  void Scan(Slot* slot) { slot->block.ScanText(0, slot->size, strict_); }
+  void Scan(Slot* slot) {
+    slot->block.ScanText(slot->block.text.data(), slot->size, strict_);
+  }
 
   std::istream& input_;
   BlockDelivery delivery_;
@@ -106,7 +108,7 @@ bool StreamScan::Run() {
   // Room for a block and an unfinished line as long as a block; a longer
   // line is followed on its own.
   for (Slot& slot : slots_)
-    if (!slot.block.Allocate(2 * blockSize_))
+    if (!slot.block.Allocate(2 * blockSize_, true))
       return false;
   StartThreads();
   MemoryBlock rest(blockSize_ + kScanPadding, false);

@@ -66,8 +66,13 @@ class FileScan {
     if (waiting_ > 0)
       changed_.notify_all();
   }
-  void Take(std::unique_lock<std::mutex>* lock);
-  void Read(uint64_t number, Block* block);
+  void Take(std::unique_lock<std::mutex>* lock, char* text);
+  // Room for a block's text: a thread's own, so that it stays in the cache
+  // of the core that reads it in and scans it.
+  MemoryBlock TextRoom() const {
+    return MemoryBlock(2 * blockSize_ + kTailPiece + kScanPadding, true);
+  }
+  void Read(uint64_t number, Block* block, char* text);
   void Work();
 
   LogFile& file_;
@@ -92,8 +97,11 @@ bool FileScan::Run() {
   // Room for a block and a last line as long again; a longer one is
   // followed on its own.
   for (Block& slot : slots_)
-    if (!slot.Allocate(2 * blockSize_ + kTailPiece))
+    if (!slot.Allocate(2 * blockSize_ + kTailPiece, false))
       return false;
+  MemoryBlock text = TextRoom();
+  if (!text.data())
+    return false;
   StartThreads();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
@@ -113,7 +121,7 @@ bool FileScan::Run() {
     if (delivered_ >= limit_)
       return true;
     if (CanTake()) {
-      Take(&lock);
+      Take(&lock, text.data());
     } else {
       ++waiting_;
       changed_.wait(lock);
@@ -123,7 +131,7 @@ bool FileScan::Run() {
 }
 
 // Takes the next block and reads and scans it, without the lock.
-void FileScan::Take(std::unique_lock<std::mutex>* lock) {
+void FileScan::Take(std::unique_lock<std::mutex>* lock, char* text) {
   const uint64_t number = next_++;
   Block& block = SlotOf(number);
   block.done = false;  // before anyone may look: it held a block handed over
@@ -134,7 +142,7 @@ void FileScan::Take(std::unique_lock<std::mutex>* lock) {
   if (within)
     block.Reset();
   else
-    Read(number, &block);
+    Read(number, &block, text);
   lock->lock();
   block.done = true;
   if (block.endOfLog && number + 1 < limit_)
@@ -143,6 +151,9 @@ void FileScan::Take(std::unique_lock<std::mutex>* lock) {
 }
 
 void FileScan::Work() {
+  MemoryBlock text = TextRoom();
+  if (!text.data())
+    return;  // this thread does not help
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     ++waiting_;
@@ -150,7 +161,7 @@ void FileScan::Work() {
     --waiting_;
     if (stopping_)
       return;
-    Take(&lock);
+    Take(&lock, text.data());
   }
 }
 
@@ -158,9 +169,8 @@ void FileScan::Work() {
 // first line end at or after the byte before it, through the line end of
 // its last line, wherever that lies. A little more than the block is read at
 // once, which nearly always holds that line end.
-void FileScan::Read(uint64_t number, Block* block) {
+void FileScan::Read(uint64_t number, Block* block, char* text) {
   block->Reset();
-  char* const text = block->text.data();
   const size_t capacity = 2 * blockSize_ + kTailPiece;
   const uint64_t offset = number * blockSize_;
   const uint64_t from = number == 0 ? 0 : offset - 1;
@@ -205,7 +215,7 @@ void FileScan::Read(uint64_t number, Block* block) {
       atEnd = static_cast<size_t>(more) < want;
     }
   }
-  block->ScanText(begin, end, strict_);
+  block->ScanText(text + begin, end - begin, strict_);
   if (block->scan.ended || end != lastLine || lastLine >= inBlock) {
     block->endOfLog = endsHere;
     return;

@@ -53,14 +53,20 @@ size_t WriteEntry(std::string_view sourceFile, char* out, bool padded) {
 
 LineScan ScanLines(const char* text, size_t size, bool strict, char* out) {
   LineScan scan;
-  // A Ctrl-Z ends the log: the line that holds it has no line end.
-  const size_t stop = Find(text, size, kEndOfText);
-  scan.ended = stop < size;
   size_t lineStart = 0;
-  for (size_t block = 0; block < stop; block += 64) {
-    uint64_t ends = Bytes64(text + block).Equal('\n');
-    if (stop - block < 64)
-      ends &= LowBits(static_cast<int>(stop - block));
+  for (size_t block = 0; block < size && !scan.ended; block += 64) {
+    const Bytes64 bytes(text + block);
+    uint64_t found = bytes.EqualEither('\n', kEndOfText);
+    if (size - block < 64)
+      found &= LowBits(static_cast<int>(size - block));
+    if (!found)
+      continue;  // within a line, as most of a long line's blocks are
+    uint64_t ends = found & bytes.Equal('\n');
+    if (const uint64_t stops = found & ~ends) {
+      // A Ctrl-Z ends the log: the line that holds it has no line end.
+      ends &= LowBits(LowestBit(stops));
+      scan.ended = true;
+    }
     for (; ends; ends &= ends - 1) {
       const size_t lineEnd = block + static_cast<size_t>(LowestBit(ends));
       const size_t begin = lineStart;
