@@ -285,10 +285,11 @@ bool ScanBuildLog(std::istream& input, SourceFileList* list, size_t blockSize,
 bool ScanBuildLog(LogFile& input, SourceFileList* list) {
   bool complete;
   if (input.size() >= 0 && !StartsWithByteOrderMark(input)) {
-    complete = ScanLogFile(input, list, kFileBlockSize, -1);
+    complete = ScanLogFile(input, list, kFileBlockSize, HelpingThreads(input));
   } else {
     std::istream stream(&input);
-    complete = ScanBuildLog(stream, list);
+    complete =
+        ScanBuildLog(stream, list, kScanBlockSize, HelpingThreads(input));
   }
   input.Close();
   return complete && !input.failed();

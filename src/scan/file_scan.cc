@@ -260,9 +260,6 @@ void FileScan::Read(uint64_t number, Block* block, char* text) {
 bool ScanLogFile(LogFile& file, SourceFileList* list, size_t blockSize,
                  int workers) {
   list->Clear();
-  if (workers < 0)
-    workers = file.size() >= kThreadedLog &&
-              std::thread::hardware_concurrency() > 1;
   bool complete;
   {
     FileScan scan(file, list, blockSize, workers);
@@ -271,6 +268,10 @@ bool ScanLogFile(LogFile& file, SourceFileList* list, size_t blockSize,
   if (list->sink)
     list->Drain();
   return complete && !file.failed();
+}
+
+int HelpingThreads(const LogFile& file) {
+  return file.size() >= kThreadedLog && std::thread::hardware_concurrency() > 1;
 }
 
 bool StartsWithByteOrderMark(LogFile& file) {

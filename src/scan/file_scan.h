@@ -15,10 +15,13 @@ constexpr size_t kFileBlockSize = size_t{256} << 10;
 /// As ScanBuildLog, for a log that is a regular file of bytes (not UTF-16):
 /// each block is read by the thread that scans it, at its own place in the
 /// file, and a block's lines are those that begin in it, so that blocks need
-/// nothing from each other. `workers` more threads help; -1 lets the file
-/// decide: one where there are two cores and it is large.
+/// nothing from each other. `workers` more threads help.
 bool ScanLogFile(LogFile& file, SourceFileList* list, size_t blockSize,
                  int workers);
+
+/// The threads that help to scan `file`, besides the one that reads it: one
+/// where there are two cores and the file is large, else none.
+int HelpingThreads(const LogFile& file);
 
 /// Whether the file begins with a UTF-16 byte-order mark.
 bool StartsWithByteOrderMark(LogFile& file);
