@@ -235,13 +235,27 @@ TEST(ScanBuildLog, TenMegabyteLine) {
   const std::string log = "Compiling ../../" + path + "file.c ...\r\n" +
                           std::string(10 << 20, 'z') + "\n" +
                           "Compiling ../../c.c ...\nCompiling ../../d.c ...\n";
+  const std::string file = testing::TempDir() + "kestrane_ten_megabyte_line.log";
+  std::ofstream(file, std::ios::binary) << log;
+  // As a file, the blocks within each long line are not read again: the
+  // lines after them must still be found, by one thread or two.
   for (const size_t blockSize : {size_t{4096}, kScanBlockSize}) {
-    std::istringstream input(log);
-    SourceFileList list;
-    ASSERT_TRUE(ScanBuildLog(input, &list, blockSize));
-    EXPECT_EQ(3u, list.count);
-    EXPECT_TRUE(list.Text() == entry + "\nc\nd\n") << "block size " << blockSize;
+    for (const int way : {0, 1, 2}) {  // a stream, a file by 1 or 2 threads
+      SourceFileList list;
+      if (way == 0) {
+        std::istringstream input(log);
+        ASSERT_TRUE(ScanBuildLog(input, &list, blockSize));
+      } else {
+        LogFile input;
+        ASSERT_TRUE(input.Open(file));
+        ASSERT_TRUE(ScanLogFile(input, &list, blockSize, way - 1));
+      }
+      EXPECT_EQ(3u, list.count);
+      EXPECT_TRUE(list.Text() == entry + "\nc\nd\n")
+          << "block size " << blockSize << ", way " << way;
+    }
   }
+  std::remove(file.c_str());
 }
 
 // A stream of `repeats` copies of `unit`, made up as it is read.

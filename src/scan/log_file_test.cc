@@ -21,20 +21,29 @@ TEST(LogFile, ACutLogIsAFailedRead) {
       {"cut below what was read", 100, true},
       {"cut above what was read", 60000, true},
   };
+  // Read as a stream, and block by block at places of their own.
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::ofstream(path, std::ios::binary) << std::string(100000, 'x');
-    LogFile log;
-    ASSERT_TRUE(log.Open(path));
-    std::string buffer(4096, '\0');
-    ASSERT_EQ(4096, log.sgetn(&buffer[0], 4096));
-    if (c.resizedTo == 0)
-      std::ofstream(path, std::ios::binary | std::ios::app) << "more";
-    else
-      std::filesystem::resize_file(path, c.resizedTo);
-    while (log.sgetn(&buffer[0], 4096) > 0) {
+    for (const bool positional : {false, true}) {
+      SCOPED_TRACE(c.name);
+      std::ofstream(path, std::ios::binary) << std::string(100000, 'x');
+      LogFile log;
+      ASSERT_TRUE(log.Open(path));
+      std::string buffer(4096, '\0');
+      ASSERT_EQ(4096, log.sgetn(&buffer[0], 4096));
+      if (c.resizedTo == 0)
+        std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+      else
+        std::filesystem::resize_file(path, c.resizedTo);
+      for (uint64_t at = 4096;; at += 4096) {
+        const int64_t got = positional ? log.ReadAt(at, &buffer[0], 4096)
+                                       : log.sgetn(&buffer[0], 4096);
+        if (got < 4096)
+          break;
+      }
+      // Reading past the end is no cut.
+      EXPECT_EQ(0, log.ReadAt(1 << 20, &buffer[0], 4096));
+      EXPECT_EQ(c.failed, log.failed()) << (positional ? "positional" : "stream");
     }
-    EXPECT_EQ(c.failed, log.failed());
   }
   std::filesystem::remove(path);
   LogFile folder;
