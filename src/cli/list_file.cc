@@ -1,5 +1,34 @@
 #include "cli/list_file.h"
 
+#include <chrono>
+
+TemporaryNames::TemporaryNames(const std::string& replaced) {
+  const size_t name = replaced.find_last_of(kPathSeparators) + 1;
+  folder_ = replaced.substr(0, name);
+  name_ = replaced.substr(name);
+  // Two runs at the same moment differ at least in where their stacks lie;
+  // a name that is taken all the same is tried again.
+  state_ = static_cast<uint64_t>(
+               std::chrono::steady_clock::now().time_since_epoch().count()) ^
+           reinterpret_cast<uintptr_t>(this);
+}
+
+std::string TemporaryNames::Prefix(bool shortName) const {
+  return folder_ + (shortName ? "" : "." + name_) + ".kestrane-";
+}
+
+std::string TemporaryNames::Next(bool shortName) {
+  static const char kCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  state_ = state_ * 6364136223846793005u + 1442695040888963407u;
+  uint64_t bits = state_ >> 20;
+  std::string suffix(6, '0');
+  for (char& c : suffix) {
+    c = kCharacters[bits % 36];
+    bits /= 36;
+  }
+  return Prefix(shortName) + suffix;
+}
+
 ListFile::ListFile(const std::string& outputPath)
     : outputPath_(outputPath), place_(InspectListTarget(outputPath)) {
   switch (place_.kind) {

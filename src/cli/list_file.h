@@ -10,6 +10,26 @@
 
 // The platform's side (list_file_posix.cc, list_file_win32.cc).
 
+/// Names for the temporary file of a list that replaces `replaced`:
+/// ".<name>.kestrane-XXXXXX" beside it, so that what a run leaves behind can
+/// be told apart, or ".kestrane-XXXXXX" where the list's name is too long to
+/// carry more. Six other letters and digits on every call.
+class TemporaryNames {
+ public:
+  explicit TemporaryNames(const std::string& replaced);
+  /// The folder and the name up to the letters and digits.
+  std::string Prefix(bool shortName) const;
+  std::string Next(bool shortName);
+
+ private:
+  std::string folder_;  // with its separator, or empty
+  std::string name_;
+  uint64_t state_;
+};
+
+/// Characters that end a folder's part of a path (platform's side).
+extern const char kPathSeparators[];
+
 /// A descriptor on POSIX systems, a handle on Windows.
 using NativeFile = intptr_t;
 constexpr NativeFile kNoFile = -1;

@@ -4,7 +4,6 @@
 #include "cli/list_file.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <string_view>
@@ -14,6 +13,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+const char kPathSeparators[] = "/";
 
 namespace {
 
@@ -92,36 +93,6 @@ bool FlushToDisk(int file) {
 #endif
 }
 
-// Six letters and digits, another six on every call.
-std::string NextSuffix(uint64_t* state) {
-  static const char kCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  *state = *state * 6364136223846793005u + 1442695040888963407u;
-  uint64_t bits = *state >> 20;
-  std::string suffix(6, '0');
-  for (char& c : suffix) {
-    c = kCharacters[bits % 36];
-    bits /= 36;
-  }
-  return suffix;
-}
-
-uint64_t Seed(const void* salt) {
-  // Two runs at the same moment differ at least in their process.
-  return static_cast<uint64_t>(
-             std::chrono::steady_clock::now().time_since_epoch().count()) ^
-         reinterpret_cast<uintptr_t>(salt) ^
-         (static_cast<uint64_t>(getpid()) << 32);
-}
-
-// ".<name>.kestrane-" beside the file it replaces, or ".kestrane-" where the
-// list's name is too long to carry more.
-std::string TemporaryPrefix(const std::string& replaced, bool shortName) {
-  const std::string folder = FolderOf(replaced);
-  if (shortName)
-    return folder + ".kestrane-";
-  return folder + "." + replaced.substr(folder.size()) + ".kestrane-";
-}
-
 // Removes the temporary files that runs which are gone left beside
 // `replaced`: a live run holds a lock on its own.
 void RemoveAbandoned(const std::string& replaced) {
@@ -129,9 +100,9 @@ void RemoveAbandoned(const std::string& replaced) {
   DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
   if (!listing)
     return;
-  const std::string prefixes[] = {
-      TemporaryPrefix(replaced, false).substr(folder.size()),
-      TemporaryPrefix(replaced, true).substr(folder.size())};
+  const TemporaryNames names(replaced);
+  const std::string prefixes[] = {names.Prefix(false).substr(folder.size()),
+                                  names.Prefix(true).substr(folder.size())};
   const time_t now = time(nullptr);
   while (const dirent* entry = readdir(listing)) {
     const std::string_view name(entry->d_name);
@@ -175,11 +146,10 @@ Made MadeAfter(int error) {
 // long as this run has it open.
 Made MakeNamed(const std::string& replaced, TemporaryListFile* made) {
   RemoveAbandoned(replaced);
-  uint64_t state = Seed(made);
+  TemporaryNames names(replaced);
   bool shortName = false;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::string path =
-        TemporaryPrefix(replaced, shortName) + NextSuffix(&state);
+    const std::string path = names.Next(shortName);
     const int file =
         open(path.c_str(),
              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
@@ -232,10 +202,10 @@ bool MakeUnnamed(const std::string& replaced, TemporaryListFile* made,
 bool NameUnnamed(int file, const std::string& replaced, std::string* path) {
 #if defined(O_TMPFILE)
   const std::string self = "/proc/self/fd/" + std::to_string(file);
-  uint64_t state = Seed(path);
+  TemporaryNames names(replaced);
   bool shortName = false;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    *path = TemporaryPrefix(replaced, shortName) + NextSuffix(&state);
+    *path = names.Next(shortName);
     if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path->c_str(),
                AT_SYMLINK_FOLLOW) == 0 ||
         linkat(file, "", AT_FDCWD, path->c_str(), AT_EMPTY_PATH) == 0)

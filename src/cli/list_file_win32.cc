@@ -17,6 +17,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+const char kPathSeparators[] = "\\/:";
+
 namespace {
 
 constexpr int kNameAttempts = 100;
@@ -69,18 +71,6 @@ bool DeleteOnClose(HANDLE file, bool remove) {
   disposition.DeleteFile = remove ? TRUE : FALSE;
   return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
                                     sizeof disposition) != 0;
-}
-
-std::string NextSuffix(uint64_t* state) {
-  static const char kCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  *state = *state * 6364136223846793005u + 1442695040888963407u;
-  uint64_t bits = *state >> 20;
-  std::string suffix(6, '0');
-  for (char& c : suffix) {
-    c = kCharacters[bits % 36];
-    bits /= 36;
-  }
-  return suffix;
 }
 
 bool WriteAll(HANDLE file, const char* data, size_t size) {
@@ -142,20 +132,10 @@ ListPlace InspectListTarget(const std::string& outputPath) {
 }
 
 Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
-  const std::string& replaced = place.replaced;
-  const size_t name = replaced.find_last_of("\\/:") + 1;
-  const std::string folder = replaced.substr(0, name);
-  uint64_t state =
-      static_cast<uint64_t>(
-          std::chrono::steady_clock::now().time_since_epoch().count()) ^
-      (static_cast<uint64_t>(GetCurrentProcessId()) << 32);
+  TemporaryNames names(place.replaced);
   bool shortName = false;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    // ".<name>.kestrane-XXXXXX", or ".kestrane-XXXXXX" where the list's
-    // name is too long to carry more.
-    const std::string path =
-        folder + (shortName ? "" : "." + replaced.substr(name)) +
-        ".kestrane-" + NextSuffix(&state);
+    const std::string path = names.Next(shortName);
     // Shared with nobody: no other program reads the list before it is
     // complete. DELETE access is what marking it for deletion takes.
     const HANDLE file =

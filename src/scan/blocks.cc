@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "scan/byte_masks.h"
@@ -9,7 +10,6 @@
 
 namespace {
 
-constexpr char kEndOfText = '\x1a';  // Ctrl-Z
 constexpr char kWord[] = "Compiling";
 constexpr size_t kWordLength = sizeof(kWord) - 1;
 
@@ -109,6 +109,8 @@ void Block::ScanText(const char* lines, size_t size, bool strict) {
 LongLineEnd FollowLongLine(const char* start, size_t size,
                            const ReadMore& read, size_t piece, bool strict,
                            LongEntry* entry, char* rest, size_t* restSize) {
+  if (Find(start, size, kEndOfText) < size)
+    return LongLineEnd::kEndOfLog;
   LongLine line;
   line.text = MemoryBlock(size + 2 * piece + kScanPadding);
   if (!line.text.data())
@@ -141,6 +143,26 @@ LongLineEnd FollowLongLine(const char* start, size_t size,
     }
     if (end < line.size || got < piece)
       return LongLineEnd::kEndOfLog;  // a Ctrl-Z, or the end, before a line feed
+  }
+}
+
+Helpers::~Helpers() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+  }
+  changed.notify_all();
+  for (std::thread& thread : threads_)
+    thread.join();
+}
+
+void Helpers::Start(int count, const std::function<void()>& work) {
+  for (int i = 0; i < count; ++i) {
+    try {
+      threads_.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
   }
 }
 

@@ -4,9 +4,13 @@
 #ifndef KESTRANE_SCAN_BLOCKS_H_
 #define KESTRANE_SCAN_BLOCKS_H_
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "scan/line_scan.h"
 #include "scan/memory_block.h"
@@ -50,15 +54,39 @@ using ReadMore = std::function<bool(char* data, size_t size, size_t* got)>;
 /// How a long line ended.
 enum class LongLineEnd { kLineFeed, kEndOfLog, kFailed };
 
-/// Follows a line whose first `size` bytes (no line feed, no Ctrl-Z among
-/// them) are at `start`, reading on in pieces of `piece` bytes, until its
-/// line feed, and makes its entry, if it has one, into `entry`. Only what may
+/// Follows a line whose first `size` bytes (no line feed among them) are at
+/// `start`, reading on in pieces of `piece` bytes, until its line feed, and
+/// makes its entry, if it has one, into `entry`. A Ctrl-Z before the line
+/// feed ends the log there. Only what may
 /// count is kept: a line without the word Compiling costs no memory. What
 /// follows the line feed in its last piece is copied to `rest`, where given
 /// (room for `piece` bytes), and its size set in `*restSize`.
 LongLineEnd FollowLongLine(const char* start, size_t size,
                            const ReadMore& read, size_t piece, bool strict,
                            LongEntry* entry, char* rest, size_t* restSize);
+
+/// The threads that help a scan, and what they and the scan's own thread
+/// share to take turns. Destroyed, it tells them to stop and waits for them,
+/// so it comes last among the members of what they work on.
+class Helpers {
+ public:
+  Helpers() = default;
+  ~Helpers();
+  Helpers(const Helpers&) = delete;
+  Helpers& operator=(const Helpers&) = delete;
+
+  /// Starts up to `count` threads that run `work`: without them the scan is
+  /// the same, only slower.
+  void Start(int count, const std::function<void()>& work);
+  bool none() const { return threads_.empty(); }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool stopping = false;  // under `mutex`: the work is to end
+
+ private:
+  std::vector<std::thread> threads_;
+};
 
 /// Hands blocks to a list, in the order of the log.
 class BlockDelivery {

@@ -13,13 +13,10 @@
 #include "scan/scan.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <istream>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "scan/blocks.h"
@@ -28,8 +25,6 @@
 #include "scan/utf16.h"
 
 namespace {
-
-constexpr char kEndOfText = '\x1a';  // Ctrl-Z
 
 // Blocks under way at a time with a second thread: one read ahead, one
 // scanned by each thread, one waiting to be handed over.
@@ -50,37 +45,14 @@ class StreamScan {
         strict_(list->strict), workers_(workers),
         slots_(workers > 0 ? kBlocksUnderWay : 2) {}
 
-  ~StreamScan() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      queue_.clear();
-      stopping_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& thread : threads_)
-      thread.join();
-  }
-
-  StreamScan(const StreamScan&) = delete;
-  StreamScan& operator=(const StreamScan&) = delete;
-
   bool Run();
 
  private:
-  void StartThreads() {
-    for (int i = 0; i < workers_; ++i) {
-      // Without a second thread the scan is the same, only slower.
-      try {
-        threads_.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        break;
-      }
-    }
-  }
   Slot& SlotOf(uint64_t number) { return slots_[number % slots_.size()]; }
   bool Read(char* data, size_t size, size_t* got);
   bool Fill(Slot* slot, const char* carry, size_t carrySize);
   void Dispatch(Slot* slot);
+  void ScanQueued(std::unique_lock<std::mutex>* lock);
   bool DeliverBefore(uint64_t number);
   void Work();
   void Scan(Slot* slot) {
@@ -96,12 +68,8 @@ class StreamScan {
   uint64_t dispatched_ = 0;  // blocks handed to a scan
   uint64_t delivered_ = 0;   // blocks handed to the list
   bool atEnd_ = false;       // the stream has no more
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<Slot*> queue_;
-  bool stopping_ = false;
-  std::vector<std::thread> threads_;
+  std::deque<Slot*> queue_;  // under helpers_.mutex: blocks to scan
+  Helpers helpers_;
 };
 
 bool StreamScan::Run() {
@@ -110,7 +78,7 @@ bool StreamScan::Run() {
   for (Slot& slot : slots_)
     if (!slot.block.Allocate(2 * blockSize_, true))
       return false;
-  StartThreads();
+  helpers_.Start(workers_, [this] { Work(); });
   MemoryBlock rest(blockSize_ + kScanPadding, false);
   if (!rest.data())
     return false;
@@ -133,8 +101,7 @@ bool StreamScan::Run() {
       continue;
     }
     // No line end in a whole block: a long line, unless the log ended.
-    const char* const text = slot.block.text.data();
-    if (atEnd_ || Find(text, slot.filled, kEndOfText) < slot.filled)
+    if (atEnd_)
       break;
     // After every line before it, unless one of those ended the log.
     if (!DeliverBefore(dispatched_))
@@ -146,7 +113,8 @@ bool StreamScan::Run() {
     };
     carry = rest.data();
     carrySize = 0;
-    switch (FollowLongLine(text, slot.filled, read, blockSize_, strict_,
+    switch (FollowLongLine(slot.block.text.data(), slot.filled, read,
+                           blockSize_, strict_,
                            &slot.block.longLine, rest.data(), &carrySize)) {
       case LongLineEnd::kFailed:
         return false;
@@ -200,31 +168,37 @@ bool StreamScan::Fill(Slot* slot, const char* carry, size_t carrySize) {
 
 void StreamScan::Dispatch(Slot* slot) {
   ++dispatched_;
-  if (threads_.empty()) {
+  if (helpers_.none()) {
     Scan(slot);
     slot->block.done = true;
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(helpers_.mutex);
     queue_.push_back(slot);
   }
-  changed_.notify_all();
+  helpers_.changed.notify_all();
+}
+
+// Scans the first block in the queue, without the lock.
+void StreamScan::ScanQueued(std::unique_lock<std::mutex>* lock) {
+  Slot* slot = queue_.front();
+  queue_.pop_front();
+  lock->unlock();
+  Scan(slot);
+  lock->lock();
+  slot->block.done = true;
+  helpers_.changed.notify_all();
 }
 
 void StreamScan::Work() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(helpers_.mutex);
   for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    if (stopping_)
+    helpers_.changed.wait(
+        lock, [this] { return helpers_.stopping || !queue_.empty(); });
+    if (helpers_.stopping)
       return;
-    Slot* slot = queue_.front();
-    queue_.pop_front();
-    lock.unlock();
-    Scan(slot);
-    lock.lock();
-    slot->block.done = true;
-    changed_.notify_all();
+    ScanQueued(&lock);
   }
 }
 
@@ -233,19 +207,13 @@ void StreamScan::Work() {
 bool StreamScan::DeliverBefore(uint64_t number) {
   while (delivered_ < number && !delivery_.ended()) {
     Slot& slot = SlotOf(delivered_);
-    if (!threads_.empty()) {
-      std::unique_lock<std::mutex> lock(mutex_);
+    if (!helpers_.none()) {
+      std::unique_lock<std::mutex> lock(helpers_.mutex);
       while (!slot.block.done) {
-        if (queue_.empty()) {
-          changed_.wait(lock);
-          continue;
-        }
-        Slot* queued = queue_.front();
-        queue_.pop_front();
-        lock.unlock();
-        Scan(queued);
-        lock.lock();
-        queued->block.done = true;
+        if (queue_.empty())
+          helpers_.changed.wait(lock);
+        else
+          ScanQueued(&lock);
       }
     }
     ++delivered_;

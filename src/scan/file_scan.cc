@@ -1,10 +1,8 @@
 #include "scan/file_scan.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -12,8 +10,6 @@
 #include "scan/byte_masks.h"
 
 namespace {
-
-constexpr char kEndOfText = '\x1a';  // Ctrl-Z
 
 // A log this large is scanned by two threads where there are two cores.
 constexpr int64_t kThreadedLog = int64_t{8} << 20;
@@ -29,32 +25,9 @@ class FileScan {
         strict_(list->strict), workers_(workers),
         slots_(4 * (static_cast<size_t>(workers) + 1)) {}
 
-  ~FileScan() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& thread : threads_)
-      thread.join();
-  }
-
-  FileScan(const FileScan&) = delete;
-  FileScan& operator=(const FileScan&) = delete;
-
   bool Run();
 
  private:
-  void StartThreads() {
-    for (int i = 0; i < workers_; ++i) {
-      // Without a second thread the scan is the same, only slower.
-      try {
-        threads_.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        break;
-      }
-    }
-  }
   Block& SlotOf(uint64_t number) { return slots_[number % slots_.size()]; }
   // Whether a block may be taken: its slot free, and not past the end.
   bool CanTake() const {
@@ -64,7 +37,7 @@ class FileScan {
   // systems even when nobody waits.
   void Notify() {
     if (waiting_ > 0)
-      changed_.notify_all();
+      helpers_.changed.notify_all();
   }
   void Take(std::unique_lock<std::mutex>* lock, char* text);
   // Room for a block's text: a thread's own, so that it stays in the cache
@@ -82,15 +55,13 @@ class FileScan {
   const int workers_;  // threads to start besides this one
   std::vector<Block> slots_;
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  // Under helpers_.mutex:
   uint64_t next_ = 0;            // the next block to take
   uint64_t delivered_ = 0;       // blocks handed to the list
   uint64_t limit_ = UINT64_MAX;  // blocks from here on lie past the end
   uint64_t longLineEnd_ = 0;     // where the last long line followed ended
-  bool stopping_ = false;
-  int waiting_ = 0;  // threads waiting for a change
-  std::vector<std::thread> threads_;
+  int waiting_ = 0;              // threads waiting for a change
+  Helpers helpers_;
 };
 
 bool FileScan::Run() {
@@ -102,8 +73,8 @@ bool FileScan::Run() {
   MemoryBlock text = TextRoom();
   if (!text.data())
     return false;
-  StartThreads();
-  std::unique_lock<std::mutex> lock(mutex_);
+  helpers_.Start(workers_, [this] { Work(); });
+  std::unique_lock<std::mutex> lock(helpers_.mutex);
   for (;;) {
     // This thread alone hands blocks to the list, in order.
     while (delivered_ < next_ && SlotOf(delivered_).done) {
@@ -124,7 +95,7 @@ bool FileScan::Run() {
       Take(&lock, text.data());
     } else {
       ++waiting_;
-      changed_.wait(lock);
+      helpers_.changed.wait(lock);
       --waiting_;
     }
   }
@@ -154,12 +125,13 @@ void FileScan::Work() {
   MemoryBlock text = TextRoom();
   if (!text.data())
     return;  // this thread does not help
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(helpers_.mutex);
   for (;;) {
     ++waiting_;
-    changed_.wait(lock, [this] { return stopping_ || CanTake(); });
+    helpers_.changed.wait(lock,
+                          [this] { return helpers_.stopping || CanTake(); });
     --waiting_;
-    if (stopping_)
+    if (helpers_.stopping)
       return;
     Take(&lock, text.data());
   }
@@ -222,8 +194,7 @@ void FileScan::Read(uint64_t number, Block* block, char* text) {
   }
   // The last line did not end: the log ended in it, or it is longer than
   // a block.
-  if (atEnd || Find(text + lastLine, filled - lastLine, kEndOfText) <
-                   filled - lastLine) {
+  if (atEnd) {
     block->endOfLog = true;
     return;
   }
@@ -248,7 +219,7 @@ void FileScan::Read(uint64_t number, Block* block, char* text) {
       block->endOfLog = true;
       break;
     case LongLineEnd::kLineFeed: {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::lock_guard<std::mutex> lock(helpers_.mutex);
       longLineEnd_ = std::max<uint64_t>(longLineEnd_, position - rest);
       break;
     }

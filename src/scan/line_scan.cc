@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr char kEndOfText = '\x1a';  // Ctrl-Z
-
 // Copies `length` bytes from `in` to `out`, backslashes turned into slashes,
 // sixteen at a time; with `padded` the last sixteen may run past the end.
 void CopyWithSlashes(const char* in, size_t length, char* out, bool padded) {

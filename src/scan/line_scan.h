@@ -10,6 +10,9 @@
 /// any entry's room, so that a line's first 128 bytes may be loaded at once.
 constexpr size_t kScanPadding = 128;
 
+/// Ctrl-Z: ends the log, as text-mode reading does on Windows.
+constexpr char kEndOfText = '\x1a';
+
 /// What ScanLines() found.
 struct LineScan {
   uint64_t lines = 0;    // lines ended by a line feed
