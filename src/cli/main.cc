@@ -29,7 +29,7 @@ int Fail(const std::string& sentence, int status) {
 // outside printable ASCII (and the quote and backslash) as \xHH, and a long
 // one cut short. A log's text could otherwise move the cursor, rewrite what
 // the user reads or set the window title.
-std::string Shown(const std::string& entry) {
+std::string Shown(const std::string& entry, uint64_t length) {
   constexpr size_t kLongest = 200;
   static const char kHex[] = "0123456789ABCDEF";
   std::string shown = "\"";
@@ -44,8 +44,10 @@ std::string Shown(const std::string& entry) {
     }
   }
   shown += '"';
-  if (entry.size() > kLongest)
-    shown += "... (" + std::to_string(entry.size()) + " bytes)";
+  if (length < entry.size())
+    length = entry.size();
+  if (length > kLongest)
+    shown += "... (" + std::to_string(length) + " bytes)";
   return shown;
 }
 
@@ -92,7 +94,7 @@ int main(int argc, char* argv[]) {
     if (refused.line == 0)
       return Fail("Could not read input file", kInputFailed);
     return Fail("Input file line " + std::to_string(refused.line) + ": " +
-                    Shown(refused.entry) + " is not a plain relative path",
+                    Shown(refused.entry, refused.length) + " is not a plain relative path",
                 kInputFailed);
   }
 

@@ -1,6 +1,9 @@
 #include "scan/blocks.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -16,6 +19,11 @@ constexpr size_t kWordLength = sizeof(kWord) - 1;
 // An entry this long is not copied: the list takes over the buffer of the
 // line that holds it, where it was made in place.
 constexpr size_t kAdoptedEntry = size_t{1} << 20;
+
+// An entry read again from the log file goes in pieces of this size.
+constexpr size_t kFilePiece = size_t{256} << 10;
+// As much of a refused entry as its message shows, and a little more.
+constexpr size_t kShownBeginning = 256;
 
 // The first occurrence of the word in [0, n), or n.
 size_t FindWord(const char* s, size_t n) {
@@ -171,9 +179,9 @@ bool BlockDelivery::Deliver(Block* block) {
   if (!list_->AppendEntries(block->out.data(), scan.written, scan.entries))
     return false;
   if (scan.refusedLine != 0) {
-    list_->refused.line = lines_ + scan.refusedLine;
-    list_->refused.entry.assign(scan.refusedEntry.data(),
-                                scan.refusedEntry.size());
+    lines_ += scan.refusedLine;
+    Refuse(scan.refusedEntry.data(), scan.refusedEntry.size(),
+           scan.refusedEntry.size());
     return false;
   }
   lines_ += scan.lines;
@@ -187,11 +195,13 @@ bool BlockDelivery::Deliver(Block* block) {
     const char* const text = entry.text.data() + entry.begin;
     const size_t size = entry.end - entry.begin;
     if (entry.refused) {
-      list_->refused.line = lines_;
-      list_->refused.entry.assign(text, size - 1);
+      Refuse(text, size - 1, size - 1);
       return false;
     }
-    if (size >= kAdoptedEntry) {
+    if (entry.inFile) {
+      if (!DeliverFromFile(entry))
+        return false;
+    } else if (size >= kAdoptedEntry) {
       list_->Adopt(std::move(entry.text), entry.begin, entry.end);
       if (list_->sink)
         list_->Drain();
@@ -200,5 +210,64 @@ bool BlockDelivery::Deliver(Block* block) {
     }
   }
   ended_ = block->endOfLog;
+  return true;
+}
+
+void BlockDelivery::Refuse(const char* entry, size_t size, uint64_t length) {
+  list_->refused.line = lines_;
+  list_->refused.entry.assign(entry, size);
+  list_->refused.length = length;
+}
+
+// A piece at a time: read, checked, given slashes and handed on.
+bool BlockDelivery::DeliverFromFile(const LongEntry& entry) {
+  const uint64_t length = entry.length;
+  if (length > SIZE_MAX - 1)
+    return false;
+  // Without a sink the list holds the entry; it is read straight into it.
+  char* whole = nullptr;
+  MemoryBlock room;
+  if (list_->sink) {
+    list_->Drain();  // what came before goes first
+    room = MemoryBlock(kFilePiece + kScanPadding, false);
+    if (!room.data())
+      return false;
+  } else if (!(whole = list_->Reserve(static_cast<size_t>(length) + 1))) {
+    return false;
+  }
+  PlainPathCheck check;
+  std::string beginning;  // for the message, if it is refused
+  for (uint64_t done = 0; done < length;) {
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(kFilePiece, length - done));
+    char* const piece = whole ? whole + done : room.data();
+    if (file_->ReadAt(entry.offset + done, piece, size) != static_cast<int64_t>(size))
+      return false;
+    // What was matched as one line's path was rewritten since: the log was
+    // not read as one whole.
+    if (!SlashesInPlace(piece, size))
+      return false;
+    if (list_->strict) {
+      if (beginning.size() < kShownBeginning)
+        beginning.append(piece, std::min(size, kShownBeginning - beginning.size()));
+      if (!check.Take(std::string_view(piece, size))) {
+        Refuse(beginning.data(), beginning.size(), length);
+        return false;
+      }
+    }
+    if (!whole)
+      list_->sink->Write(piece, size);
+    done += size;
+  }
+  if (list_->strict && !check.End()) {
+    Refuse(beginning.data(), beginning.size(), length);
+    return false;
+  }
+  if (whole) {
+    whole[length] = '\n';
+    list_->Extend(static_cast<size_t>(length) + 1);
+  } else {
+    list_->sink->Write("\n", 1);
+    ++list_->count;
+  }
   return true;
 }

@@ -23,6 +23,12 @@ struct LongEntry {
   MemoryBlock text;      // the entry, with its line feed, at [begin, end)
   size_t begin = 0;
   size_t end = 0;
+  // Or, in a log read as a file, where it is: bytes [offset, offset + length)
+  // of the file, backslashes and all. It is read again as it is handed to
+  // the list, so that a line of any length costs no memory.
+  bool inFile = false;
+  uint64_t offset = 0;
+  uint64_t length = 0;
 };
 
 /// A stretch of the log, scanned on its own: whole lines, then perhaps a line
@@ -91,7 +97,9 @@ class Helpers {
 /// Hands blocks to a list, in the order of the log.
 class BlockDelivery {
  public:
-  explicit BlockDelivery(SourceFileList* list) : list_(list) {}
+  /// `file`: the log, where entries are to be read from it again.
+  explicit BlockDelivery(SourceFileList* list, LogFile* file = nullptr)
+      : list_(list), file_(file) {}
 
   /// Adds the block's entries; false when the scan must stop before the
   /// block's end: an entry was refused, or memory ran out.
@@ -100,7 +108,11 @@ class BlockDelivery {
   bool ended() const { return ended_; }
 
  private:
+  bool DeliverFromFile(const LongEntry& entry);
+  void Refuse(const char* entry, size_t size, uint64_t length);
+
   SourceFileList* list_;
+  LogFile* file_;
   uint64_t lines_ = 0;  // lines of the blocks handed over
   bool ended_ = false;
 };

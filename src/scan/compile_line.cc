@@ -21,9 +21,11 @@
 
 #include "scan/scan.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "scan/byte_masks.h"
 
@@ -244,5 +246,137 @@ bool MatchCompileLine(std::string_view line, std::string* sourceFile) {
   if (!MatchCompileLine(line, &path))
     return false;
   sourceFile->assign(path.data(), path.size());
+  return true;
+}
+
+// A long line, piece by piece. Its head is found as MatchHead finds it, word
+// by word from the left, keeping the last two heads that fit: only the
+// rightmost can lie past the dot, since a word after it would have to stand
+// after the dot, where no letter but the extension may. Its tail is read
+// from the last five bytes that are not white space. CRs count where
+// MatchHead counts them: none may come before a head's word, and none between
+// its steps and the dot.
+void LongLineMatch::Take(const char* data, size_t size) {
+  if (size == 0)
+    return;
+  const uint64_t begin = taken_;
+  const uint64_t end = begin + size;
+  const auto place = [data, begin](uint64_t at) {
+    return data + (static_cast<int64_t>(at) - static_cast<int64_t>(begin));
+  };
+  const auto at = [&place](uint64_t i) {
+    return static_cast<unsigned char>(*place(i));
+  };
+  // The line's bytes before `data` that may be looked at again.
+  const uint64_t back = begin < 16 ? begin : 16;
+  const size_t span = static_cast<size_t>(back) + size;
+  const size_t cr = Find(data - back, span, '\r');
+  const uint64_t firstCRHere = cr < span ? begin - back + cr : kNone;
+  if (firstCR_ == kNone)
+    firstCR_ = firstCRHere;
+
+  if (pendingWord_ != kNone) {
+    uint64_t steps = pendingAt_;
+    while (steps < end && IsSpace(at(steps)))
+      ++steps;
+    if (steps + kStepsLength <= end) {
+      CheckSteps(place(steps), steps);
+      pendingWord_ = kNone;
+    } else {
+      pendingAt_ = steps;
+    }
+  }
+  // A word needs its letters, a blank and the steps after it: one in the
+  // last 15 bytes is looked at with the next piece, or cannot fit at all.
+  const uint64_t wordsTo = std::min(end > 15 ? end - 15 : 0, firstCR_);
+  for (uint64_t from = wordsFrom_; from < wordsTo;) {
+    const uint64_t word =
+        from + Find(place(from), static_cast<size_t>(wordsTo - from), 'C');
+    if (word >= wordsTo)
+      break;
+    from = word + 1;
+    if (memcmp(place(word), kWord, kWordLength) != 0 ||
+        !IsSpace(at(word + kWordLength)))
+      continue;
+    uint64_t steps = word + kWordLength + 1;
+    while (steps < end && IsSpace(at(steps)))
+      ++steps;
+    if (steps + kStepsLength > end) {
+      // No word can follow before the end of the piece.
+      pendingWord_ = word;
+      pendingAt_ = steps;
+      break;
+    }
+    CheckSteps(place(steps), steps);
+  }
+  wordsFrom_ = std::max(wordsFrom_, wordsTo);
+
+  if (firstCRHere != kNone) {
+    for (Head* head : {&latest_, &previous_}) {
+      if (head->steps == kNone || head->carriageReturn != kNone)
+        continue;
+      const uint64_t from = std::max(head->steps, begin - back);
+      if (from >= end)
+        continue;
+      const size_t found =
+          Find(place(from), static_cast<size_t>(end - from), '\r');
+      if (from + found < end)
+        head->carriageReturn = from + found;
+    }
+  }
+
+  // The last bytes that are not white space, newest first.
+  NonSpace found[5];
+  int count = 0;
+  for (size_t i = size; i > 0 && count < 5; --i) {
+    const auto c = static_cast<unsigned char>(data[i - 1]);
+    if (!IsSpace(c))
+      found[count++] = NonSpace{begin + i - 1, c};
+  }
+  const int kept = std::min(lastCount_, 5 - count);
+  for (int i = 0; i < kept; ++i)
+    last_[i] = last_[lastCount_ - kept + i];
+  for (int i = 0; i < count; ++i)
+    last_[kept + i] = found[count - 1 - i];
+  lastCount_ = kept + count;
+  lastByte_ = static_cast<unsigned char>(data[size - 1]);
+  taken_ = end;
+}
+
+void LongLineMatch::CheckSteps(const char* s, uint64_t steps) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  if (!IsPunct(p[0]) || !IsPunct(p[1]) || !IsSeparator(p[2]) ||
+      !IsPunct(p[3]) || !IsPunct(p[4]) || !IsSeparator(p[5]))
+    return;
+  previous_ = latest_;
+  latest_ = Head{steps, kNone};
+}
+
+bool LongLineMatch::End(uint64_t* begin, uint64_t* end) const {
+  uint64_t n = taken_;
+  if (n > 0 && lastByte_ == '\r')
+    --n;  // CR LF is one line end
+  if (lastCount_ < 5)
+    return false;
+  // Oldest first: the dot, the extension, the three punctuation characters.
+  const NonSpace* t = last_;
+  if (t[4].at != n - 1 || t[3].at != n - 2 || t[2].at != n - 3 ||
+      !IsPunct(t[4].c) || !IsPunct(t[3].c) || !IsPunct(t[2].c))
+    return false;
+  const uint64_t extension = t[1].at;
+  if (extension + 1 >= n - 3 || !IsExtension(t[1].c) || t[0].c != '.' ||
+      t[0].at + 1 != extension || extension + 1 < kWordToDot + 2)
+    return false;
+  const uint64_t dot = t[0].at;
+  const auto fits = [dot](const Head& head) {
+    return head.steps != kNone && head.steps + kStepsLength <= dot;
+  };
+  const Head* head = fits(latest_)     ? &latest_
+                     : fits(previous_) ? &previous_
+                                       : nullptr;
+  if (!head || head->carriageReturn < dot)
+    return false;
+  *begin = head->steps + kStepsLength;
+  *end = dot;
   return true;
 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <optional>
 #include <random>
 #include <regex>
@@ -25,6 +26,25 @@ std::optional<std::string> Match(const std::string& line) {
   if (!MatchCompileLine(line, &sourceFile))
     return std::nullopt;
   return sourceFile;
+}
+
+// A line handed to LongLineMatch in pieces of `piece` bytes; as a log's line,
+// one CR at its end belongs to the line end.
+std::optional<std::string> MatchInPieces(const std::string& line, size_t piece) {
+  LongLineMatch match;
+  for (size_t at = 0; at < line.size(); at += piece)
+    match.Take(line.data() + at, std::min(piece, line.size() - at));
+  uint64_t begin = 0;
+  uint64_t end = 0;
+  if (!match.End(&begin, &end))
+    return std::nullopt;
+  return line.substr(begin, end - begin + 2);  // with the dot and extension
+}
+
+std::optional<std::string> MatchAsLogLine(std::string line) {
+  if (!line.empty() && line.back() == '\r')
+    line.pop_back();
+  return Match(line);
 }
 
 TEST(CompileLinePatternText, IsTheNinePiecesJoined) {
@@ -57,6 +77,8 @@ const LineCase kLines[] = {
     {"Compiling ../../Compiling ../../x.c ...", "x.c"},
     {"Compiling ../../a.c Compiling ../x.c ...", "a.c Compiling ../x.c"},
     {"Compiling ../../.c ...", ".c"},
+    // The last word's steps run into the dot: the one before it counts.
+    {"Compiling ../../x Compiling ..|..| ...", "x Compiling ..|..|"},
     {"Compiling ../../a.p ...", "a.p"},
     {"Compiling ../../a.| ...", "a.|"},
     {"Compiling ../../a.C ...", nullptr},
@@ -97,6 +119,8 @@ TEST(MatchCompileLine, LinesWithSlashesAndBackslashes) {
           c.path ? std::optional<std::string>(path) : std::nullopt;
       EXPECT_EQ(expected, MatchByRegex(line));
       EXPECT_EQ(expected, Match(line));
+      for (const size_t piece : {1, 5, 16, 100})
+        EXPECT_EQ(MatchAsLogLine(line), MatchInPieces(line, piece)) << piece;
     }
   }
 }
@@ -138,6 +162,9 @@ TEST(MatchCompileLine, LongLines) {
   EXPECT_EQ(std::nullopt, Match(repeated + "\rx.c ..."));
 
   const std::string blanks(1 << 20, ' ');
+  for (const std::string& line :
+       {repeated + "x.c ...", repeated + "\rx.c ...", "Compiling" + blanks + "../../a.c" + blanks + "...\r"})
+    EXPECT_EQ(MatchAsLogLine(line), MatchInPieces(line, 4096)) << line.size();
   EXPECT_EQ("a.c", Match("Compiling" + blanks + "../../a.c" + blanks + "..."));
   EXPECT_EQ("a.c", Match(std::string(1 << 20, 'C') + "ompiling ../../a.c ..."));
 }
@@ -249,6 +276,11 @@ TEST(MatchCompileLine, AgreesWithTheExpressionOnGeneratedLines) {
     const std::optional<std::string> actual = Match(line);
     if (expected)
       ++matched;
+    if (line.find('\n') == std::string::npos) {
+      const size_t piece = 1 + i % 40;
+      if (MatchInPieces(line, piece) != MatchAsLogLine(line) && ++disagreements <= 10)
+        ADD_FAILURE() << "in pieces of " << piece << ": " << testing::PrintToString(line);
+    }
     if (expected != actual && ++disagreements <= 10) {
       ADD_FAILURE() << "line " << i << " of seed " << kSeed << ": "
                     << testing::PrintToString(line) << "\n  expression: "

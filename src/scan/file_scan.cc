@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -13,16 +14,17 @@ namespace {
 
 // A log this large is scanned by two threads where there are two cores.
 constexpr int64_t kThreadedLog = int64_t{8} << 20;
-// Read at once to finish a block's last line.
+// Read at once to finish a block's last line (at most a block).
 constexpr size_t kTailPiece = size_t{16} << 10;
-// Read at once while a line longer than a block is followed.
-constexpr size_t kLongLinePiece = size_t{1} << 20;
+// A line longer than a block is read on in pieces of two blocks.
+constexpr size_t kCarried = 16;  // bytes of the last piece before the next
 
 class FileScan {
  public:
   FileScan(LogFile& file, SourceFileList* list, size_t blockSize, int workers)
-      : file_(file), delivery_(list), blockSize_(blockSize),
-        strict_(list->strict), workers_(workers),
+      : file_(file), delivery_(list, &file), blockSize_(blockSize),
+        tailPiece_(std::min(kTailPiece, blockSize)), strict_(list->strict),
+        workers_(workers),
         slots_(4 * (static_cast<size_t>(workers) + 1)) {}
 
   bool Run();
@@ -43,14 +45,17 @@ class FileScan {
   // Room for a block's text: a thread's own, so that it stays in the cache
   // of the core that reads it in and scans it.
   MemoryBlock TextRoom() const {
-    return MemoryBlock(2 * blockSize_ + kTailPiece + kScanPadding, true);
+    return MemoryBlock(2 * blockSize_ + tailPiece_ + kScanPadding, true);
   }
   void Read(uint64_t number, Block* block, char* text);
+  void FollowLongLine(Block* block, char* text, size_t lineStart,
+                      size_t filled, uint64_t from);
   void Work();
 
   LogFile& file_;
   BlockDelivery delivery_;
   const size_t blockSize_;
+  const size_t tailPiece_;
   const bool strict_;
   const int workers_;  // threads to start besides this one
   std::vector<Block> slots_;
@@ -68,7 +73,7 @@ bool FileScan::Run() {
   // Room for a block and a last line as long again; a longer one is
   // followed on its own.
   for (Block& slot : slots_)
-    if (!slot.Allocate(2 * blockSize_ + kTailPiece, false))
+    if (!slot.Allocate(2 * blockSize_ + tailPiece_, false))
       return false;
   MemoryBlock text = TextRoom();
   if (!text.data())
@@ -143,11 +148,11 @@ void FileScan::Work() {
 // once, which nearly always holds that line end.
 void FileScan::Read(uint64_t number, Block* block, char* text) {
   block->Reset();
-  const size_t capacity = 2 * blockSize_ + kTailPiece;
+  const size_t capacity = 2 * blockSize_ + tailPiece_;
   const uint64_t offset = number * blockSize_;
   const uint64_t from = number == 0 ? 0 : offset - 1;
   const size_t blockEnd = static_cast<size_t>(offset - from) + blockSize_;
-  size_t want = blockEnd + kTailPiece;
+  size_t want = blockEnd + tailPiece_;
   const int64_t read = file_.ReadAt(from, text, want);
   if (read < 0) {
     block->failed = true;
@@ -177,7 +182,7 @@ void FileScan::Read(uint64_t number, Block* block, char* text) {
       searched = filled;
       if (atEnd || filled == capacity)
         break;
-      want = std::min(kTailPiece, capacity - filled);
+      want = std::min(tailPiece_, capacity - filled);
       const int64_t more = file_.ReadAt(from + filled, text + filled, want);
       if (more < 0) {
         block->failed = true;
@@ -198,31 +203,64 @@ void FileScan::Read(uint64_t number, Block* block, char* text) {
     block->endOfLog = true;
     return;
   }
+  FollowLongLine(block, text, lastLine, filled, from);
+}
+
+// Follows the line that begins at `lineStart` of the `filled` bytes read at
+// `from` into `text`, which holds no line feed after it, to its end. Only
+// what decides the match is kept; the entry, if the line has one, is read
+// again when it is handed to the list. `text` is used for the pieces read.
+void FileScan::FollowLongLine(Block* block, char* text, size_t lineStart,
+                              size_t filled, uint64_t from) {
+  const char* data = text + lineStart;
+  size_t size = filled - lineStart;
+  if (Find(data, size, kEndOfText) < size) {
+    block->endOfLog = true;
+    return;
+  }
+  LongLineMatch match;
   uint64_t position = from + filled;
-  const ReadMore more = [this, &position](char* data, size_t size,
-                                          size_t* got) {
-    const int64_t n = file_.ReadAt(position, data, size);
-    if (n < 0)
-      return false;
-    *got = static_cast<size_t>(n);
-    position += *got;
-    return true;
-  };
-  size_t rest = 0;
-  switch (FollowLongLine(text + lastLine, filled - lastLine, more,
-                         kLongLinePiece, strict_, &block->longLine, nullptr,
-                         &rest)) {
-    case LongLineEnd::kFailed:
+  const size_t piece = 2 * blockSize_;
+  char carried[kCarried];
+  size_t carriedSize = 0;
+  for (;;) {
+    match.Take(data, size);
+    // The line's last bytes go before the next piece.
+    const size_t kept = std::min(carriedSize, kCarried - std::min(size, kCarried));
+    memmove(carried, carried + carriedSize - kept, kept);
+    const size_t fresh = std::min(size, kCarried);
+    memcpy(carried + kept, data + size - fresh, fresh);
+    carriedSize = kept + fresh;
+    memcpy(text + kCarried - carriedSize, carried, carriedSize);
+    char* const next = text + kCarried;
+    const int64_t got = file_.ReadAt(position, next, piece);
+    if (got < 0) {
       block->failed = true;
-      break;
-    case LongLineEnd::kEndOfLog:
-      block->endOfLog = true;
-      break;
-    case LongLineEnd::kLineFeed: {
-      std::lock_guard<std::mutex> lock(helpers_.mutex);
-      longLineEnd_ = std::max<uint64_t>(longLineEnd_, position - rest);
-      break;
+      return;
     }
+    size = static_cast<size_t>(got);
+    position += size;
+    const size_t stop = FindEither(next, size, '\n', kEndOfText);
+    if (stop < size && next[stop] == '\n') {
+      match.Take(next, stop);
+      LongEntry& entry = block->longLine;
+      entry.line = true;
+      uint64_t begin = 0;
+      uint64_t end = 0;
+      if (match.End(&begin, &end)) {
+        entry.inFile = true;
+        entry.offset = from + lineStart + begin;
+        entry.length = end - begin;
+      }
+      std::lock_guard<std::mutex> lock(helpers_.mutex);
+      longLineEnd_ = std::max<uint64_t>(longLineEnd_, position - size + stop + 1);
+      return;
+    }
+    if (stop < size || size < piece) {
+      block->endOfLog = true;  // a Ctrl-Z, or the end, before a line feed
+      return;
+    }
+    data = next;
   }
 }
 

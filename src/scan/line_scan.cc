@@ -4,10 +4,6 @@
 #include "scan/plain_path.h"
 #include "scan/scan.h"
 
-namespace {
-
-// Copies `length` bytes from `in` to `out`, backslashes turned into slashes,
-// sixteen at a time; with `padded` the last sixteen may run past the end.
 void CopyWithSlashes(const char* in, size_t length, char* out, bool padded) {
   size_t i = 0;
 #if defined(KESTRANE_SSE2)
@@ -34,7 +30,35 @@ void CopyWithSlashes(const char* in, size_t length, char* out, bool padded) {
     out[i] = in[i] == '\\' ? '/' : in[i];
 }
 
-}  // namespace
+bool SlashesInPlace(char* text, size_t size) {
+  size_t i = 0;
+#if defined(KESTRANE_SSE2)
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i slash = _mm_set1_epi8('/');
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i stop = _mm_set1_epi8(kEndOfText);
+  __m128i breaks = _mm_setzero_si128();
+  for (; i + 16 <= size; i += 16) {
+    auto* const at = reinterpret_cast<__m128i*>(text + i);
+    const __m128i v = _mm_loadu_si128(at);
+    breaks = _mm_or_si128(breaks, _mm_or_si128(_mm_cmpeq_epi8(v, cr),
+                                                 _mm_or_si128(_mm_cmpeq_epi8(v, lf),
+                                                              _mm_cmpeq_epi8(v, stop))));
+    const __m128i is = _mm_cmpeq_epi8(v, backslash);
+    _mm_storeu_si128(at, _mm_or_si128(_mm_andnot_si128(is, v), _mm_and_si128(is, slash)));
+  }
+  if (_mm_movemask_epi8(breaks) != 0)
+    return false;
+#endif
+  for (; i < size; ++i) {
+    if (text[i] == '\r' || text[i] == '\n' || text[i] == kEndOfText)
+      return false;
+    if (text[i] == '\\')
+      text[i] = '/';
+  }
+  return true;
+}
 
 size_t WriteEntry(std::string_view sourceFile, char* out, bool padded) {
   // A captured path ends in a dot and one character; the general rule is the

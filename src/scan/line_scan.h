@@ -35,6 +35,16 @@ struct LineScan {
 /// entry that is not a plain relative path.
 LineScan ScanLines(const char* text, size_t size, bool strict, char* out);
 
+/// Copies `length` bytes from `in` to `out` (which may be `in`), backslashes
+/// turned into slashes, sixteen at a time; with `padded` the last sixteen may
+/// run past the end.
+void CopyWithSlashes(const char* in, size_t length, char* out, bool padded);
+
+/// Turns the backslashes among the `size` bytes at `text` into slashes, as
+/// CopyWithSlashes does in place; false when a CR, a line feed or a Ctrl-Z
+/// is among them, which no entry holds.
+bool SlashesInPlace(char* text, size_t size);
+
 /// Writes the entry of the captured path `sourceFile` to `out`: everything
 /// from its last dot cut off, backslashes turned into slashes, a line feed
 /// after it. Returns the entry's length with its line feed. `out` may be the

@@ -20,19 +20,25 @@ constexpr std::array<bool, 256> kPortable = PortableCharacters();
 }  // namespace
 
 bool IsPlainRelativePath(std::string_view entry) {
-  const size_t n = entry.size();
-  size_t start = 0;  // of the component being read
-  for (size_t i = 0; i <= n; ++i) {
-    if (i < n && entry[i] != '/') {
-      if (!kPortable[static_cast<unsigned char>(entry[i])])
+  PlainPathCheck check;
+  return check.Take(entry) && check.End();
+}
+
+bool PlainPathCheck::Take(std::string_view piece) {
+  for (const char c : piece) {
+    if (c == '/') {
+      if (!ComponentIsPlain())
         return false;
+      length_ = 0;
       continue;
     }
-    const size_t length = i - start;
-    if (length == 0 || entry[start] == '-' ||
-        (length == 2 && entry[start] == '.' && entry[start + 1] == '.'))
+    if (!kPortable[static_cast<unsigned char>(c)])
       return false;
-    start = i + 1;
+    if (length_ == 0)
+      first_ = c;
+    else if (length_ == 1)
+      second_ = c;
+    ++length_;
   }
   return true;
 }

@@ -32,6 +32,52 @@ bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
 bool MatchPaddedCompileLine(std::string_view line,
                             std::string_view* sourceFile);
 
+/// MatchCompileLine for a line too long to hold, read in pieces: only a few
+/// positions of it are kept, so a line of any length costs no memory.
+class LongLineMatch {
+ public:
+  /// The next `size` bytes of the line, none of them its line feed. The
+  /// line's 16 bytes before them (or as many as it has) are readable before
+  /// `data`.
+  void Take(const char* data, size_t size);
+  /// The line ended after what was taken, perhaps with the CR of its CR LF.
+  /// True when it is a compile line: bytes [*begin, *end) of the line are
+  /// then its captured path up to the path's last dot.
+  bool End(uint64_t* begin, uint64_t* end) const;
+
+  /// The bytes taken so far.
+  uint64_t size() const { return taken_; }
+
+ private:
+  static constexpr uint64_t kNone = ~uint64_t{0};
+  // A place of the word whose white space and steps fit: where the steps
+  // begin, and the first CR at or after there.
+  struct Head {
+    uint64_t steps = kNone;
+    uint64_t carriageReturn = kNone;
+  };
+  struct NonSpace {
+    uint64_t at;
+    unsigned char c;
+  };
+  // Adds a head if the six bytes at `s`, place `steps` of the line, are steps.
+  void CheckSteps(const char* s, uint64_t steps);
+
+  uint64_t taken_ = 0;
+  uint64_t wordsFrom_ = 0;   // places of the word before this were looked at
+  uint64_t firstCR_ = kNone;
+  // A word whose white space runs on past what was taken: it is looked at
+  // again from `pendingAt_`.
+  uint64_t pendingWord_ = kNone;
+  uint64_t pendingAt_ = 0;
+  Head latest_;    // the rightmost head found,
+  Head previous_;  // and the one before: the only one that may still count
+                   // if the rightmost lies past the dot
+  NonSpace last_[5] = {};  // the last non-space bytes, oldest first,
+  int lastCount_ = 0;      // the last `lastCount_` of them in use
+  unsigned char lastByte_ = 0;
+};
+
 /// Takes the text of a list as the scan finds it, so that a list need not be
 /// held whole in memory: the list file being written, for one.
 class ListSink {
@@ -47,7 +93,8 @@ class ListSink {
 /// The first entry of a log that a strict scan refused.
 struct RefusedEntry {
   uint64_t line = 0;  // its line in the log, counted from 1; 0: none refused
-  std::string entry;  // as it would have been listed
+  std::string entry;  // as it would have been listed, or its beginning
+  uint64_t length = 0;  // its length, where `entry` holds only its beginning
 };
 
 /// The compiled source files, in the order of their lines in the log.
