@@ -74,6 +74,11 @@ void ListFile::Write(const char* data, size_t size) {
     StartWriteback(temporary_);
 }
 
+void ListFile::Unwrite(uint64_t size) {
+  if (!failed_ && !UnwriteListText(temporary_.file, size))
+    failed_ = true;
+}
+
 ListFile::Outcome ListFile::Keep(const SourceFileList& list) {
   if (failure_ != Outcome::kKept)
     return failure_;

@@ -285,4 +285,12 @@ bool WriteListText(NativeFile file, const char* data, size_t size,
 
 void StartWriteback(const TemporaryListFile&) {}
 
+bool UnwriteListText(NativeFile file, uint64_t size) {
+  // Without line feeds the text form is the text itself.
+  LARGE_INTEGER back;
+  back.QuadPart = -static_cast<LONGLONG>(size);
+  return SetFilePointerEx(Handle(file), back, nullptr, FILE_CURRENT) != 0 &&
+         SetEndOfFile(Handle(file)) != 0;
+}
+
 bool CloseListFile(NativeFile file) { return CloseHandle(Handle(file)) != 0; }

@@ -107,6 +107,7 @@ bool Block::Allocate(size_t capacity, bool keepText) {
 void Block::Reset() {
   scan = LineScan();
   longLine = LongEntry();
+  longLineAt = -1;
   endOfLog = failed = false;
 }
 
@@ -174,7 +175,7 @@ void Helpers::Start(int count, const std::function<void()>& work) {
   }
 }
 
-bool BlockDelivery::Deliver(Block* block) {
+bool BlockDelivery::DeliverLines(Block* block) {
   const LineScan& scan = block->scan;
   if (!list_->AppendEntries(block->out.data(), scan.written, scan.entries))
     return false;
@@ -185,10 +186,11 @@ bool BlockDelivery::Deliver(Block* block) {
     return false;
   }
   lines_ += scan.lines;
-  if (scan.ended) {
-    ended_ = true;
-    return true;
-  }
+  ended_ = scan.ended;
+  return true;
+}
+
+bool BlockDelivery::DeliverLongLine(Block* block) {
   LongEntry& entry = block->longLine;
   if (entry.line) {
     ++lines_;
@@ -198,7 +200,9 @@ bool BlockDelivery::Deliver(Block* block) {
       Refuse(text, size - 1, size - 1);
       return false;
     }
-    if (entry.inFile) {
+    if (entry.handedOver) {
+      ++list_->count;
+    } else if (entry.inFile) {
       if (!DeliverFromFile(entry))
         return false;
     } else if (size >= kAdoptedEntry) {

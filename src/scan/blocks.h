@@ -29,6 +29,8 @@ struct LongEntry {
   bool inFile = false;
   uint64_t offset = 0;
   uint64_t length = 0;
+  // Or the entry was handed to the list's sink as the line was read.
+  bool handedOver = false;
 };
 
 /// A stretch of the log, scanned on its own: whole lines, then perhaps a line
@@ -39,6 +41,9 @@ struct Block {
   MemoryBlock out;   // the entries of its whole lines
   LineScan scan;
   LongEntry longLine;
+  // In a log file: where its last line begins, when that line is longer than
+  // a block and is yet to be followed; -1 when there is none.
+  int64_t longLineAt = -1;
   bool endOfLog = false;  // the log ends in it (its end, or a Ctrl-Z)
   bool failed = false;    // reading failed, or memory ran out
   bool done = false;      // ready to be handed to the list
@@ -103,7 +108,13 @@ class BlockDelivery {
 
   /// Adds the block's entries; false when the scan must stop before the
   /// block's end: an entry was refused, or memory ran out.
-  bool Deliver(Block* block);
+  bool Deliver(Block* block) {
+    return DeliverLines(block) && (ended_ || DeliverLongLine(block));
+  }
+  /// Deliver() in two steps: the entries of the block's whole lines, then,
+  /// unless those ended the log, the entry of the long line after them.
+  bool DeliverLines(Block* block);
+  bool DeliverLongLine(Block* block);
   /// A Ctrl-Z, or the end of the log, was met: what follows does not count.
   bool ended() const { return ended_; }
 

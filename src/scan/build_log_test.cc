@@ -180,6 +180,9 @@ struct StringSink : ListSink {
     text.append(data, size);
     writes.push_back(size);
   }
+  void Unwrite(uint64_t size) override {
+    text.resize(text.size() - static_cast<size_t>(size));
+  }
 };
 
 TEST(ScanBuildLog, HandsTheListToItsSinkAsItGoes) {

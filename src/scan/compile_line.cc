@@ -350,6 +350,7 @@ void LongLineMatch::CheckSteps(const char* s, uint64_t steps) {
     return;
   previous_ = latest_;
   latest_ = Head{steps, kNone};
+  ++heads_;
 }
 
 bool LongLineMatch::End(uint64_t* begin, uint64_t* end) const {

@@ -119,7 +119,7 @@ TEST(MatchCompileLine, LinesWithSlashesAndBackslashes) {
           c.path ? std::optional<std::string>(path) : std::nullopt;
       EXPECT_EQ(expected, MatchByRegex(line));
       EXPECT_EQ(expected, Match(line));
-      for (const size_t piece : {1, 5, 16, 100})
+      for (const size_t piece : {size_t{1}, size_t{5}, size_t{16}, size_t{100}})
         EXPECT_EQ(MatchAsLogLine(line), MatchInPieces(line, piece)) << piece;
     }
   }
@@ -277,7 +277,7 @@ TEST(MatchCompileLine, AgreesWithTheExpressionOnGeneratedLines) {
     if (expected)
       ++matched;
     if (line.find('\n') == std::string::npos) {
-      const size_t piece = 1 + i % 40;
+      const size_t piece = 1 + static_cast<size_t>(i % 40);
       if (MatchInPieces(line, piece) != MatchAsLogLine(line) && ++disagreements <= 10)
         ADD_FAILURE() << "in pieces of " << piece << ": " << testing::PrintToString(line);
     }

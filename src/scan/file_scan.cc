@@ -19,10 +19,93 @@ constexpr size_t kTailPiece = size_t{16} << 10;
 // A line longer than a block is read on in pieces of two blocks.
 constexpr size_t kCarried = 16;  // bytes of the last piece before the next
 
+// A piece of a long line, as the match saw it.
+struct LinePiece {
+  uint64_t at = 0;    // its place in the line
+  int64_t got = 0;    // bytes read; -1: reading failed
+  size_t size = 0;    // of them, the line's: up to a line feed or Ctrl-Z
+  uint64_t heads = 0;          // LongLineMatch::heads() after it,
+  uint64_t lastHeadEntry = 0;  // and lastHeadEntry()
+};
+
+// A long line as it is read: the match, and its last bytes, which go
+// before the next piece.
+struct LongLineRead {
+  uint64_t start = 0;  // in the file
+  LongLineMatch match;
+  char carried[kCarried];
+  size_t carriedSize = 0;
+};
+
+// The entry of a long line, handed to the list's sink while the line is
+// read, from where the line's first head puts it: taken back when the line
+// turns out not to be a compile line, and given up for reading it again from
+// the file when a second head comes, which a compiler's line never has.
+// Only where the sink can take bytes back and no check waits for the whole
+// entry.
+class EntryDraft {
+ public:
+  explicit EntryDraft(SourceFileList* list)
+      : list_(list), on_(list->sink && !list->strict) {}
+
+  // After the match took the piece at `data`; the line's 16 bytes before
+  // it are before `data`. Turns them into the entry's text in place.
+  void Take(const LinePiece& piece, char* data) {
+    if (!on_ || piece.heads == 0)
+      return;
+    if (piece.heads > 1) {
+      Discard();
+      return;
+    }
+    if (!started_) {
+      started_ = true;
+      end_ = piece.lastHeadEntry;
+      list_->Drain();  // what came before goes first
+    }
+    const uint64_t at = piece.at;
+    const uint64_t to = at + piece.size;
+    if (end_ >= to)
+      return;
+    // end_ lies at most 9 bytes back
+    char* const from =
+        data + (static_cast<int64_t>(end_) - static_cast<int64_t>(at));
+    const size_t length = static_cast<size_t>(to - end_);
+    CopyWithSlashes(from, length, from, false);
+    list_->sink->Write(from, length);
+    written_ += length;
+    end_ = to;
+  }
+
+  // The line ended and its entry is [begin, end): whether it was handed over.
+  bool Finish(uint64_t begin, uint64_t end) {
+    if (!on_ || !started_ || end_ - written_ != begin) {
+      Discard();
+      return false;
+    }
+    list_->sink->Unwrite(end_ - end);  // the tail after the path
+    list_->sink->Write("\n", 1);
+    return true;
+  }
+
+  void Discard() {
+    if (written_ > 0)
+      list_->sink->Unwrite(written_);
+    written_ = 0;
+    on_ = false;
+  }
+
+ private:
+  SourceFileList* const list_;
+  bool on_;
+  bool started_ = false;
+  uint64_t end_ = 0;      // the line's bytes up to here were handed over
+  uint64_t written_ = 0;  // that many of them
+};
+
 class FileScan {
  public:
   FileScan(LogFile& file, SourceFileList* list, size_t blockSize, int workers)
-      : file_(file), delivery_(list, &file), blockSize_(blockSize),
+      : file_(file), list_(list), delivery_(list, &file), blockSize_(blockSize),
         tailPiece_(std::min(kTailPiece, blockSize)), strict_(list->strict),
         workers_(workers),
         slots_(4 * (static_cast<size_t>(workers) + 1)) {}
@@ -48,11 +131,27 @@ class FileScan {
     return MemoryBlock(2 * blockSize_ + tailPiece_ + kScanPadding, true);
   }
   void Read(uint64_t number, Block* block, char* text);
-  void FollowLongLine(Block* block, char* text, size_t lineStart,
-                      size_t filled, uint64_t from);
+  void FollowLongLine(Block* block, char* text);
   void Work();
 
+  // Reads piece `number` of the long line into `room`, after kCarried bytes
+  // of room, and lets the match take it.
+  void ReadPiece(uint64_t number, char* room, LinePiece* piece);
+  // While a long line is followed, a helping thread reads and matches its
+  // next piece while this one hands over the last: two pieces in turn.
+  bool CanReadAhead() const {
+    return ahead_.on && !ahead_.reading && !ahead_.ended &&
+           ahead_.read < ahead_.used + 2;
+  }
+  void ReadAhead(std::unique_lock<std::mutex>* lock);
+  // Piece `number` of the long line as a helping thread read it: where it
+  // is (after kCarried bytes of room); null when there is no help.
+  char* NextPiece(uint64_t number, LinePiece* piece);
+  void PieceUsed();
+  void EndReadAhead();
+
   LogFile& file_;
+  SourceFileList* const list_;
   BlockDelivery delivery_;
   const size_t blockSize_;
   const size_t tailPiece_;
@@ -66,6 +165,16 @@ class FileScan {
   uint64_t limit_ = UINT64_MAX;  // blocks from here on lie past the end
   uint64_t longLineEnd_ = 0;     // where the last long line followed ended
   int waiting_ = 0;              // threads waiting for a change
+  LongLineRead long_;  // the long line being followed
+  struct {
+    MemoryBlock rooms[2];
+    LinePiece pieces[2];
+    uint64_t read = 0;     // pieces read
+    uint64_t used = 0;     // pieces scanned
+    bool on = false;       // pieces are wanted
+    bool reading = false;  // one is being read
+    bool ended = false;    // the last piece of the line was read
+  } ahead_;
   Helpers helpers_;
 };
 
@@ -85,7 +194,13 @@ bool FileScan::Run() {
     while (delivered_ < next_ && SlotOf(delivered_).done) {
       Block& block = SlotOf(delivered_);
       lock.unlock();
-      const bool delivered = !block.failed && delivery_.Deliver(&block);
+      bool delivered = !block.failed && delivery_.DeliverLines(&block);
+      if (delivered && !delivery_.ended()) {
+        // In turn, so that its entry may go to the list as it is read.
+        if (block.longLineAt >= 0)
+          FollowLongLine(&block, text.data());
+        delivered = !block.failed && delivery_.DeliverLongLine(&block);
+      }
       lock.lock();
       ++delivered_;
       Notify();
@@ -127,19 +242,95 @@ void FileScan::Take(std::unique_lock<std::mutex>* lock, char* text) {
 }
 
 void FileScan::Work() {
+  // Without room of its own this thread only reads ahead, which the
+  // follower of a long line waits for.
   MemoryBlock text = TextRoom();
-  if (!text.data())
-    return;  // this thread does not help
+  const bool takes = text.data() != nullptr;
   std::unique_lock<std::mutex> lock(helpers_.mutex);
   for (;;) {
     ++waiting_;
-    helpers_.changed.wait(lock,
-                          [this] { return helpers_.stopping || CanTake(); });
+    helpers_.changed.wait(lock, [this, takes] {
+      return helpers_.stopping || CanReadAhead() || (takes && CanTake());
+    });
     --waiting_;
     if (helpers_.stopping)
       return;
-    Take(&lock, text.data());
+    if (CanReadAhead())
+      ReadAhead(&lock);
+    else
+      Take(&lock, text.data());
   }
+}
+
+void FileScan::ReadPiece(uint64_t number, char* room, LinePiece* piece) {
+  const size_t size = 2 * blockSize_;
+  piece->at = number * size;
+  piece->got = file_.ReadAt(long_.start + piece->at, room + kCarried, size);
+  if (piece->got < 0)
+    return;
+  LongLineRead& line = long_;
+  memcpy(room + kCarried - line.carriedSize, line.carried, line.carriedSize);
+  const char* const data = room + kCarried;
+  piece->size = FindEither(data, static_cast<size_t>(piece->got), '\n', kEndOfText);
+  line.match.Take(data, piece->size);
+  piece->heads = line.match.heads();
+  piece->lastHeadEntry = line.match.lastHeadEntry();
+  const size_t kept = std::min(line.carriedSize, kCarried - std::min(piece->size, kCarried));
+  memmove(line.carried, line.carried + line.carriedSize - kept, kept);
+  const size_t fresh = std::min(piece->size, kCarried);
+  memcpy(line.carried + kept, data + piece->size - fresh, fresh);
+  line.carriedSize = kept + fresh;
+}
+
+void FileScan::ReadAhead(std::unique_lock<std::mutex>* lock) {
+  const uint64_t number = ahead_.read;
+  char* const room = ahead_.rooms[number % 2].data();
+  LinePiece* const piece = &ahead_.pieces[number % 2];
+  ahead_.reading = true;
+  lock->unlock();
+  ReadPiece(number, room, piece);
+  lock->lock();
+  ++ahead_.read;
+  ahead_.reading = false;
+  // A piece that holds the line's end is its last.
+  ahead_.ended = piece->got < static_cast<int64_t>(2 * blockSize_) ||
+                 piece->size < static_cast<size_t>(piece->got);
+  Notify();
+}
+
+char* FileScan::NextPiece(uint64_t number, LinePiece* piece) {
+  if (helpers_.none())
+    return nullptr;
+  std::unique_lock<std::mutex> lock(helpers_.mutex);
+  if (!ahead_.on) {
+    for (MemoryBlock& room : ahead_.rooms)
+      if (!room.data() &&
+          !(room = MemoryBlock(kCarried + 2 * blockSize_ + kScanPadding)).data())
+        return nullptr;
+    ahead_.read = ahead_.used = number;
+    ahead_.on = true;
+    ahead_.ended = false;
+    Notify();
+  }
+  ++waiting_;
+  helpers_.changed.wait(lock, [this] { return ahead_.read > ahead_.used; });
+  --waiting_;
+  *piece = ahead_.pieces[ahead_.used % 2];
+  return ahead_.rooms[ahead_.used % 2].data();
+}
+
+void FileScan::PieceUsed() {
+  std::lock_guard<std::mutex> lock(helpers_.mutex);
+  ++ahead_.used;
+  Notify();
+}
+
+void FileScan::EndReadAhead() {
+  std::unique_lock<std::mutex> lock(helpers_.mutex);
+  ahead_.on = false;
+  ++waiting_;
+  helpers_.changed.wait(lock, [this] { return !ahead_.reading; });
+  --waiting_;
 }
 
 // Reads block `number` and scans the lines that begin in it: from the
@@ -203,65 +394,64 @@ void FileScan::Read(uint64_t number, Block* block, char* text) {
     block->endOfLog = true;
     return;
   }
-  FollowLongLine(block, text, lastLine, filled, from);
+  block->longLineAt = static_cast<int64_t>(from + lastLine);
 }
 
-// Follows the line that begins at `lineStart` of the `filled` bytes read at
-// `from` into `text`, which holds no line feed after it, to its end. Only
-// what decides the match is kept; the entry, if the line has one, is read
-// again when it is handed to the list. `text` is used for the pieces read.
-void FileScan::FollowLongLine(Block* block, char* text, size_t lineStart,
-                              size_t filled, uint64_t from) {
-  const char* data = text + lineStart;
-  size_t size = filled - lineStart;
-  if (Find(data, size, kEndOfText) < size) {
-    block->endOfLog = true;
-    return;
-  }
-  LongLineMatch match;
-  uint64_t position = from + filled;
-  const size_t piece = 2 * blockSize_;
-  char carried[kCarried];
-  size_t carriedSize = 0;
-  for (;;) {
-    match.Take(data, size);
-    // The line's last bytes go before the next piece.
-    const size_t kept = std::min(carriedSize, kCarried - std::min(size, kCarried));
-    memmove(carried, carried + carriedSize - kept, kept);
-    const size_t fresh = std::min(size, kCarried);
-    memcpy(carried + kept, data + size - fresh, fresh);
-    carriedSize = kept + fresh;
-    memcpy(text + kCarried - carriedSize, carried, carriedSize);
-    char* const next = text + kCarried;
-    const int64_t got = file_.ReadAt(position, next, piece);
-    if (got < 0) {
-      block->failed = true;
-      return;
+// Follows the block's last line, which is longer than a block, from where it
+// begins to its end. Only what decides the match is kept, and the entry, if
+// the line has one, goes to the list as it is read or is read again from the
+// file when the block is handed over. `text` is room for the pieces read.
+void FileScan::FollowLongLine(Block* block, char* text) {
+  long_ = LongLineRead();
+  long_.start = static_cast<uint64_t>(block->longLineAt);
+  EntryDraft draft(list_);
+  bool readAhead = false;  // pieces came from ReadAhead()
+  for (uint64_t number = 0;; ++number) {
+    LinePiece piece;
+    char* room = number > 0 ? NextPiece(number, &piece) : nullptr;
+    const bool ahead = room != nullptr;
+    readAhead = readAhead || ahead;
+    if (!ahead) {
+      room = text;
+      ReadPiece(number, room, &piece);
     }
-    size = static_cast<size_t>(got);
-    position += size;
-    const size_t stop = FindEither(next, size, '\n', kEndOfText);
-    if (stop < size && next[stop] == '\n') {
-      match.Take(next, stop);
+    if (piece.got < 0) {
+      block->failed = true;
+      break;
+    }
+    char* const data = room + kCarried;
+    draft.Take(piece, data);
+    const bool lineFeed =
+        piece.size < static_cast<size_t>(piece.got) && data[piece.size] == '\n';
+    const bool last = piece.size < static_cast<size_t>(piece.got) ||
+                      piece.got < static_cast<int64_t>(2 * blockSize_);
+    if (ahead)
+      PieceUsed();
+    if (lineFeed) {
       LongEntry& entry = block->longLine;
       entry.line = true;
       uint64_t begin = 0;
       uint64_t end = 0;
-      if (match.End(&begin, &end)) {
-        entry.inFile = true;
-        entry.offset = from + lineStart + begin;
+      if (long_.match.End(&begin, &end)) {
+        entry.handedOver = draft.Finish(begin, end);
+        entry.inFile = !entry.handedOver;
+        entry.offset = long_.start + begin;
         entry.length = end - begin;
       }
       std::lock_guard<std::mutex> lock(helpers_.mutex);
-      longLineEnd_ = std::max<uint64_t>(longLineEnd_, position - size + stop + 1);
-      return;
+      longLineEnd_ = std::max<uint64_t>(longLineEnd_,
+                                        long_.start + piece.at + piece.size + 1);
+      break;
     }
-    if (stop < size || size < piece) {
+    if (last) {
       block->endOfLog = true;  // a Ctrl-Z, or the end, before a line feed
-      return;
+      break;
     }
-    data = next;
   }
+  if (!block->longLine.handedOver)
+    draft.Discard();
+  if (readAhead)
+    EndReadAhead();
 }
 
 }  // namespace

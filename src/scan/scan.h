@@ -47,9 +47,14 @@ class LongLineMatch {
 
   /// The bytes taken so far.
   uint64_t size() const { return taken_; }
+  /// How many places of the word were found whose steps follow them, and
+  /// where the entry of the last of them would begin.
+  uint64_t heads() const { return heads_; }
+  uint64_t lastHeadEntry() const { return latest_.steps + kStepsLength; }
 
  private:
   static constexpr uint64_t kNone = ~uint64_t{0};
+  static constexpr uint64_t kStepsLength = 6;
   // A place of the word whose white space and steps fit: where the steps
   // begin, and the first CR at or after there.
   struct Head {
@@ -64,6 +69,7 @@ class LongLineMatch {
   void CheckSteps(const char* s, uint64_t steps);
 
   uint64_t taken_ = 0;
+  uint64_t heads_ = 0;
   uint64_t wordsFrom_ = 0;   // places of the word before this were looked at
   uint64_t firstCR_ = kNone;
   // A word whose white space runs on past what was taken: it is looked at
@@ -85,6 +91,9 @@ class ListSink {
   /// Takes the next `size` bytes of the text. A sink whose writing failed
   /// keeps that failure to itself and drops what follows.
   virtual void Write(const char* data, size_t size) = 0;
+  /// Drops the last `size` bytes it took, none of them a line feed: the
+  /// scan may hand over an entry before it knows that the line has one.
+  virtual void Unwrite(uint64_t size) = 0;
 
  protected:
   ~ListSink() = default;
