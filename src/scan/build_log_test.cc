@@ -235,26 +235,35 @@ TEST(ScanBuildLog, TenMegabyteLine) {
   for (char& c : entry)
     if (c == '\\')
       c = '/';
+  // Then a line that only looks like one until its end, and one with the
+  // word twice: what went to a sink from the first must be taken back.
+  const std::string mega(1 << 20, 'm');
   const std::string log = "Compiling ../../" + path + "file.c ...\r\n" +
                           std::string(10 << 20, 'z') + "\n" +
+                          "Compiling ../../" + mega + ".cpp ...\n" +
+                          "Compiling ../../a " + mega + " Compiling ../../" +
+                          mega + ".c ...\n" +
                           "Compiling ../../c.c ...\nCompiling ../../d.c ...\n";
   const std::string file = testing::TempDir() + "kestrane_ten_megabyte_line.log";
   std::ofstream(file, std::ios::binary) << log;
   // As a file, the blocks within each long line are not read again: the
-  // lines after them must still be found, by one thread or two.
+  // lines after them must still be found, by one thread or two, into the
+  // list or its sink.
   for (const size_t blockSize : {size_t{4096}, kScanBlockSize}) {
-    for (const int way : {0, 1, 2}) {  // a stream, a file by 1 or 2 threads
+    for (const int way : {0, 1, 2, 3, 4}) {
       SourceFileList list;
+      StringSink sink;
       if (way == 0) {
         std::istringstream input(log);
         ASSERT_TRUE(ScanBuildLog(input, &list, blockSize));
       } else {
         LogFile input;
         ASSERT_TRUE(input.Open(file));
-        ASSERT_TRUE(ScanLogFile(input, &list, blockSize, way - 1));
+        list.sink = way > 2 ? &sink : nullptr;
+        ASSERT_TRUE(ScanLogFile(input, &list, blockSize, (way - 1) % 2));
       }
-      EXPECT_EQ(3u, list.count);
-      EXPECT_TRUE(list.Text() == entry + "\nc\nd\n")
+      EXPECT_EQ(4u, list.count);
+      EXPECT_TRUE(sink.text + list.Text() == entry + "\n" + mega + "\nc\nd\n")
           << "block size " << blockSize << ", way " << way;
     }
   }
