@@ -76,20 +76,13 @@ size_t WriteEntry(std::string_view sourceFile, char* out, bool padded) {
 LineScan ScanLines(const char* text, size_t size, bool strict, char* out) {
   LineScan scan;
   size_t lineStart = 0;
-  // A line without a C cannot hold the word: most lines of a log are passed
-  // over on that alone. Where the last C before the line end stands, + 1.
-  size_t lastC = 0;
   for (size_t block = 0; block < size && !scan.ended; block += 64) {
     const Bytes64 bytes(text + block);
     uint64_t found = bytes.EqualEither('\n', kEndOfText);
-    const uint64_t cs = bytes.Equal('C');
     if (size - block < 64)
       found &= LowBits(static_cast<int>(size - block));
-    if (!found) {
-      if (cs)  // within a line, as most of a long line's blocks are
-        lastC = block + static_cast<size_t>(HighestBit(cs)) + 1;
-      continue;
-    }
+    if (!found)
+      continue;  // within a line, as most of a long line's blocks are
     uint64_t ends = found & bytes.Equal('\n');
     if (const uint64_t stops = found & ~ends) {
       // A Ctrl-Z ends the log: the line that holds it has no line end.
@@ -97,15 +90,10 @@ LineScan ScanLines(const char* text, size_t size, bool strict, char* out) {
       scan.ended = true;
     }
     for (; ends; ends &= ends - 1) {
-      const int at = LowestBit(ends);
-      const size_t lineEnd = block + static_cast<size_t>(at);
+      const size_t lineEnd = block + static_cast<size_t>(LowestBit(ends));
       const size_t begin = lineStart;
       lineStart = lineEnd + 1;
       ++scan.lines;
-      if (const uint64_t before = cs & LowBits(at))
-        lastC = block + static_cast<size_t>(HighestBit(before)) + 1;
-      if (lastC <= begin)
-        continue;
       // One CR before the line feed belongs to the line end.
       const size_t end =
           lineEnd > begin && text[lineEnd - 1] == '\r' ? lineEnd - 1 : lineEnd;
@@ -123,8 +111,6 @@ LineScan ScanLines(const char* text, size_t size, bool strict, char* out) {
       scan.written += length;
       ++scan.entries;
     }
-    if (cs)
-      lastC = block + static_cast<size_t>(HighestBit(cs)) + 1;
   }
   return scan;
 }
