@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "scan/file_scan.h"
+#include "scan/line_scan.h"
 #include "scan/scan.h"
 
 namespace {
@@ -210,6 +211,29 @@ TEST(ScanBuildLog, HandsTheListToItsSinkAsItGoes) {
   ASSERT_LE(streamed.pieces.size(), 1u);
   for (const SourceFileList::Piece& piece : streamed.pieces)
     EXPECT_LT(piece.block.capacity(), huge.size());
+}
+
+// A long line's entry, read again, must still be one line's path: sixteen
+// bytes at a time and the rest one by one, every position is looked at.
+TEST(SlashesInPlace, TurnsBackslashesAndRefusesLineBreaks) {
+  for (size_t size = 0; size <= 40; ++size) {
+    std::string text(size, 'a');
+    for (size_t i = 0; i < size; i += 3)
+      text[i] = '\\';
+    std::string expected = text;
+    for (char& c : expected)
+      c = c == '\\' ? '/' : c;
+    std::string converted = text;
+    EXPECT_TRUE(SlashesInPlace(&converted[0], size));
+    EXPECT_EQ(expected, converted);
+    for (size_t at = 0; at < size; ++at) {
+      for (const char stop : {'\r', '\n', kEndOfText}) {
+        std::string broken = text;
+        broken[at] = stop;
+        EXPECT_FALSE(SlashesInPlace(&broken[0], size)) << size << " " << at;
+      }
+    }
+  }
 }
 
 TEST(ScanBuildLog, LinesLongerThanABlock) {

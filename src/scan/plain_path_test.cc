@@ -1,8 +1,12 @@
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
+#include "scan/file_scan.h"
 #include "scan/plain_path.h"
 #include "scan/scan.h"
 
@@ -44,6 +48,14 @@ TEST(IsPlainRelativePath, AcceptsOnlyPortableRelativePaths) {
   for (const PathCase& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.plain, IsPlainRelativePath(c.entry));
+    // In pieces, as a long line's entry is checked: split anywhere.
+    for (size_t split = 0; split <= c.entry.size(); ++split) {
+      PlainPathCheck check;
+      const std::string_view entry = c.entry;
+      EXPECT_EQ(c.plain, check.Take(entry.substr(0, split)) &&
+                             check.Take(entry.substr(split)) && check.End())
+          << split;
+    }
   }
 }
 
@@ -65,6 +77,30 @@ TEST(ScanBuildLog, StrictStopsAtTheFirstRefusedEntry) {
     EXPECT_EQ(4u, list.refused.line);
     EXPECT_EQ("x/../../evil", list.refused.entry);
   }
+}
+
+// An entry longer than a block of a log file is checked as it is read
+// again; the message gets its beginning and its length.
+TEST(ScanLogFile, StrictRefusesALongEntryByItsBeginningAndLength) {
+  const std::string good(3 << 20, 'g');
+  const std::string bad = std::string(1 << 20, 'b') + "/../x";
+  const std::string log = "Compiling ../../" + good + ".c ...\n" +
+                          "Compiling ../../" + bad + ".c ...\nCompiling ../../z.c ...\n";
+  const std::string path = testing::TempDir() + "kestrane_strict_long_entry.log";
+  std::ofstream(path, std::ios::binary) << log;
+  for (const int workers : {0, 1}) {
+    LogFile file;
+    ASSERT_TRUE(file.Open(path));
+    SourceFileList list;
+    list.strict = true;
+    EXPECT_FALSE(ScanLogFile(file, &list, 1 << 18, workers));
+    EXPECT_EQ(1u, list.count);
+    EXPECT_EQ(2u, list.refused.line);
+    EXPECT_EQ(bad.size(), list.refused.length);
+    EXPECT_EQ(bad.substr(0, list.refused.entry.size()), list.refused.entry);
+    EXPECT_GE(list.refused.entry.size(), 201u);  // enough for the message
+  }
+  std::remove(path.c_str());
 }
 
 }  // namespace

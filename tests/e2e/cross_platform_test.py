@@ -88,14 +88,17 @@ class CrossPlatformListTests(unittest.TestCase):
                 self.assertSameList(log, entries)
 
     def test_utf16_logs_give_the_list_of_their_utf8_text(self):
-        # CR LF, entries beyond ASCII, a line longer than a read, Ctrl-Z.
+        # CR LF, entries beyond ASCII, lines longer than a read (one that is
+        # no compile line only at its end, one with the word twice), Ctrl-Z.
         text = ("1> Compiling ..\\..\\Quelle\\\u00dcbersicht.c ...\r\n"
                 "Compiling ../../\u65e5\u672c/\u03b1\U0001F600.c ...\r\n"
                 "Compiling ../../" + "p" * (3 << 20) + ".c ...\r\n"
+                "Compiling ../../" + "q" * (1 << 20) + ".cpp ...\r\n"
+                "Compiling ../../" + "r" * (1 << 20) + " Compiling ..\\..\\s.c ...\r\n"
                 "Compiling ../../a.c ...\r\n\x1a"
                 "Compiling ../../after.c ...\r\n")
         entries = [e.encode() for e in ["Quelle/\u00dcbersicht", "\u65e5\u672c/\u03b1\U0001F600",
-                                         "p" * (3 << 20), "a"]]
+                                         "p" * (3 << 20), "s", "a"]]
         self.assertSameList(text.encode(), entries)
         for mark, encoding in [(b"\xff\xfe", "utf-16-le"), (b"\xfe\xff", "utf-16-be")]:
             with self.subTest(encoding):
