@@ -16,8 +16,9 @@ namespace {
 constexpr int64_t kThreadedLog = int64_t{8} << 20;
 // Read at once to finish a block's last line (at most a block).
 constexpr size_t kTailPiece = size_t{16} << 10;
-// A line longer than a block is read on in pieces of two blocks.
-constexpr size_t kCarried = 16;  // bytes of the last piece before the next
+// A line longer than a block is read on in pieces of two blocks, each after
+// the line's last bytes before it, at which the match looks back.
+constexpr size_t kCarried = 16;
 
 // A piece of a long line, as the match saw it.
 struct LinePiece {
