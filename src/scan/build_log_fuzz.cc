@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -152,8 +153,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> expected =
       ReferenceScan(log, strict, &refusedLine);
   // As a stream, and, unless it is UTF-16, as a file read block by block.
-  static const std::string path =
-      "/tmp/kestrane_build_log_fuzz_" + std::to_string(getpid()) + ".log";
+  // The file goes when the fuzzer ends.
+  static const struct LogPath {
+    std::string name =
+        "/tmp/kestrane_build_log_fuzz_" + std::to_string(getpid()) + ".log";
+    ~LogPath() { std::remove(name.c_str()); }
+  } logPath;
+  const std::string& path = logPath.name;
   const bool asFile = Text(log) == log;
   if (asFile)
     std::ofstream(path, std::ios::binary | std::ios::trunc) << log;
