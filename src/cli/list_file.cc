@@ -90,12 +90,12 @@ ListFile::Outcome ListFile::Keep(const SourceFileList& list) {
     written = written && WriteListText(temporary_.file,
                                        piece.block.data() + piece.begin,
                                        piece.end - piece.begin, &size);
-  if (!written) {
-    DiscardTemporaryListFile(&temporary_);
-    return Outcome::kWriteFailed;
+  if (written && KeepTemporaryListFile(&temporary_, place_)) {
+    temporary_.path.clear();  // it is the list now
+    return Outcome::kKept;
   }
-  return KeepTemporaryListFile(&temporary_, place_) ? Outcome::kKept
-                                                    : Outcome::kWriteFailed;
+  DiscardTemporaryListFile(&temporary_);
+  return Outcome::kWriteFailed;
 }
 
 ListFile::Outcome ListFile::KeepInPlace(const SourceFileList& list) {

@@ -72,7 +72,8 @@ Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made);
 void StartWriteback(const TemporaryListFile& temporary);
 /// Gives the complete temporary file its permissions, flushes a list that
 /// replaces one to the disk, and puts it in the place of `place.replaced`, in
-/// one step; closes it in any case.
+/// one step; closes it in any case. What a failure leaves is for
+/// DiscardTemporaryListFile().
 bool KeepTemporaryListFile(TemporaryListFile* temporary,
                            const ListPlace& place);
 /// Closes and removes the temporary file.

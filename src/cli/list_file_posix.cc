@@ -318,12 +318,7 @@ bool KeepTemporaryListFile(TemporaryListFile* temporary,
   // A file system may report a failed write only when the file is closed.
   kept = close(file) == 0 && kept;
   temporary->file = kNoFile;
-  kept = kept && rename(temporary->path.c_str(), place.replaced.c_str()) == 0;
-  if (kept)
-    temporary->path.clear();
-  else
-    DiscardTemporaryListFile(temporary);
-  return kept;
+  return kept && rename(temporary->path.c_str(), place.replaced.c_str()) == 0;
 }
 
 void DiscardTemporaryListFile(TemporaryListFile* temporary) {

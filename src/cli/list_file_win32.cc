@@ -191,10 +191,6 @@ bool KeepTemporaryListFile(TemporaryListFile* temporary,
     }
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
   });
-  if (kept)
-    temporary->path.clear();
-  else
-    DiscardTemporaryListFile(temporary);
   return kept;
 }
 

@@ -1,6 +1,6 @@
 // What the two ways of reading a log share: the block, a stretch of the log
-// scanned on its own; the following of a line too long for a block; and the
-// handing of the blocks' entries to the list, in log order.
+// scanned on its own; the entry of a line too long for a block; the helping
+// threads; and the handing of the blocks' entries to the list, in log order.
 #ifndef KESTRANE_SCAN_BLOCKS_H_
 #define KESTRANE_SCAN_BLOCKS_H_
 
@@ -15,6 +15,10 @@
 #include "scan/line_scan.h"
 #include "scan/memory_block.h"
 #include "scan/scan.h"
+
+/// An entry this long is not copied: the list takes over the buffer of the
+/// line that holds it, where it was made in place.
+constexpr size_t kAdoptedEntry = size_t{1} << 20;
 
 /// The entry of a line longer than a block, made on its own.
 struct LongEntry {
@@ -57,24 +61,6 @@ struct Block {
   /// room after them).
   void ScanText(const char* text, size_t size, bool strict);
 };
-
-/// Reads up to `size` more bytes of the log; false when reading failed.
-/// Fewer than `size` only at its end.
-using ReadMore = std::function<bool(char* data, size_t size, size_t* got)>;
-
-/// How a long line ended.
-enum class LongLineEnd { kLineFeed, kEndOfLog, kFailed };
-
-/// Follows a line whose first `size` bytes (no line feed among them) are at
-/// `start`, reading on in pieces of `piece` bytes, until its line feed, and
-/// makes its entry, if it has one, into `entry`. A Ctrl-Z before the line
-/// feed ends the log there. Only what may
-/// count is kept: a line without the word Compiling costs no memory. What
-/// follows the line feed in its last piece is copied to `rest`, where given
-/// (room for `piece` bytes), and its size set in `*restSize`.
-LongLineEnd FollowLongLine(const char* start, size_t size,
-                           const ReadMore& read, size_t piece, bool strict,
-                           LongEntry* entry, char* rest, size_t* restSize);
 
 /// The threads that help a scan, and what they and the scan's own thread
 /// share to take turns. Destroyed, it tells them to stop and waits for them,

@@ -159,6 +159,9 @@ class FileScan {
   const bool strict_;
   const int workers_;  // threads to start besides this one
   std::vector<Block> slots_;
+  // The long line being followed: read by this thread, or, while `ahead_`
+  // is on, by the helping thread whose turn `ahead_` gives.
+  LongLineRead long_;
 
   // Under helpers_.mutex:
   uint64_t next_ = 0;            // the next block to take
@@ -166,7 +169,6 @@ class FileScan {
   uint64_t limit_ = UINT64_MAX;  // blocks from here on lie past the end
   uint64_t longLineEnd_ = 0;     // where the last long line followed ended
   int waiting_ = 0;              // threads waiting for a change
-  LongLineRead long_;  // the long line being followed
   struct {
     MemoryBlock rooms[2];
     LinePiece pieces[2];
