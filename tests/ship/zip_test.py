@@ -10,7 +10,8 @@ import shutil
 import unittest
 import zipfile
 
-from shiptest import LOG_ORDER, PackageTestCase, need, run, setting, version_file_verdict
+from shiptest import (LOG_ORDER, PackageTestCase, copy_example, need, run, setting,
+                      version_file_verdict)
 
 VERSION = setting("KESTRANE_VERSION")
 WINE = setting("KESTRANE_WINE")
@@ -61,7 +62,7 @@ class ZipPackageTests(PackageTestCase):
         need("cc")
         folder = self.unpack(self.tmp)
         source = self.path("firmware")
-        shutil.copytree(os.path.join(EXAMPLES, "firmware"), source)
+        copy_example(source)
         out = run(["make", "-C", source, "KESTRANE_MK=" + os.path.join(folder, "kestrane.mk"),
                    "KESTRANE=%s %s" % (WINE, os.path.join(folder, "Kestrane.exe"))]).stdout
         with open(os.path.join(source, "sources.txt"), "rb") as f:
