@@ -74,11 +74,6 @@ void ListFile::Write(const char* data, size_t size) {
     StartWriteback(temporary_);
 }
 
-void ListFile::Unwrite(uint64_t size) {
-  if (!failed_ && !UnwriteListText(temporary_.file, size))
-    failed_ = true;
-}
-
 ListFile::Outcome ListFile::Keep(const SourceFileList& list) {
   if (failure_ != Outcome::kKept)
     return failure_;
@@ -88,8 +83,7 @@ ListFile::Outcome ListFile::Keep(const SourceFileList& list) {
   uint64_t size = 0;
   for (const SourceFileList::Piece& piece : list.pieces)
     written = written && WriteListText(temporary_.file,
-                                       piece.block.data() + piece.begin,
-                                       piece.end - piece.begin, &size);
+                                       piece.block.data(), piece.used, &size);
   if (written && KeepTemporaryListFile(&temporary_, place_)) {
     temporary_.path.clear();  // it is the list now
     return Outcome::kKept;
@@ -108,8 +102,7 @@ ListFile::Outcome ListFile::KeepInPlace(const SourceFileList& list) {
   bool written = ReserveListFile(file, list.size() + list.count);
   uint64_t size = 0;
   for (const SourceFileList::Piece& piece : list.pieces)
-    written = written && WriteListText(file, piece.block.data() + piece.begin,
-                                       piece.end - piece.begin, &size);
+    written = written && WriteListText(file, piece.block.data(), piece.used, &size);
   written = written && EndListFile(file, size);
   if (own)
     written = CloseListFile(file) && written;

@@ -92,8 +92,6 @@ bool EndListFile(NativeFile file, uint64_t size);
 /// ends on Windows); `*written` grows by the bytes that reached the file.
 bool WriteListText(NativeFile file, const char* data, size_t size,
                    uint64_t* written);
-/// Drops the last `size` bytes written, none of them a line feed.
-bool UnwriteListText(NativeFile file, uint64_t size);
 bool CloseListFile(NativeFile file);
 
 /// The list file of one run.
@@ -127,7 +125,6 @@ class ListFile : public ListSink {
   /// in memory and written by Keep().
   ListSink* sink() { return sink_; }
   void Write(const char* data, size_t size) override;
-  void Unwrite(uint64_t size) override;
 
   enum class Outcome { kKept, kOpenFailed, kWriteFailed };
   /// Writes what `list` holds and puts the list in place.
@@ -139,7 +136,6 @@ class ListFile : public ListSink {
   /// Takes the text of a list that will not be written.
   struct Drain : ListSink {
     void Write(const char*, size_t) override {}
-    void Unwrite(uint64_t) override {}
   };
 
   std::string outputPath_;

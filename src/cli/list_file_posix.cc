@@ -385,16 +385,6 @@ bool WriteListText(NativeFile file, const char* data, size_t size,
   return true;
 }
 
-bool UnwriteListText(NativeFile file, uint64_t size) {
-  const int descriptor = Descriptor(file);
-  const off_t end = lseek(descriptor, 0, SEEK_CUR);
-  if (end < 0 || static_cast<uint64_t>(end) < size)
-    return false;
-  const off_t kept = end - static_cast<off_t>(size);
-  return ftruncate(descriptor, kept) == 0 &&
-         lseek(descriptor, kept, SEEK_SET) == kept;
-}
-
 void StartWriteback(const TemporaryListFile& temporary) {
 #if defined(__linux__)
   // The disk starts on the list while the log is still read, so that the

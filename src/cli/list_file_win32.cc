@@ -240,10 +240,10 @@ bool EndListFile(NativeFile file, uint64_t size) {
 
 bool WriteListText(NativeFile file, const char* data, size_t size,
                    uint64_t* written) {
-  // Text form: a CR before every line feed. The line feeds of 64 bytes are
-  // found at once and the text between them copied sixteen bytes at a time,
-  // which may run 15 bytes past what it copies: into the buffer's spare room,
-  // and never past the end of `data`.
+  // Text form: a CR before every line feed. The line feeds of sixteen bytes
+  // are found at once and the text between them copied sixteen bytes at a
+  // time, which may run 15 bytes past what it copies: into the buffer's
+  // spare room, and never past the end of `data`.
   constexpr size_t kSize = size_t{1} << 16;
   char buffer[kSize + 64];
   size_t used = 0;
@@ -253,21 +253,23 @@ bool WriteListText(NativeFile file, const char* data, size_t size,
     used = 0;
     return ok;
   };
+  const Bytes16 lineFeed = Splat('\n');
   size_t i = 0;
-  for (; i + 64 + 16 <= size; i += 64) {
-    if (used + 2 * 64 > kSize && !flush())
+  for (; i + 32 <= size; i += 16) {
+    if (used + 2 * 16 > kSize && !flush())
       return false;
     size_t start = 0;
-    for (uint64_t ends = Bytes64(data + i).Equal('\n'); ends; ends &= ends - 1) {
+    for (uint32_t ends = Mask(Equal(Load16(data + i), lineFeed)); ends;
+         ends &= ends - 1) {
       const size_t end = static_cast<size_t>(LowestBit(ends));
-      CopyLoosely(buffer + used, data + i + start, end - start);
+      Store16(buffer + used, Load16(data + i + start));
       used += end - start;
       buffer[used++] = '\r';
       buffer[used++] = '\n';
       start = end + 1;
     }
-    CopyLoosely(buffer + used, data + i + start, 64 - start);
-    used += 64 - start;
+    Store16(buffer + used, Load16(data + i + start));
+    used += 16 - start;
   }
   for (; i < size; ++i) {
     if (used + 2 > kSize && !flush())
@@ -280,13 +282,5 @@ bool WriteListText(NativeFile file, const char* data, size_t size,
 }
 
 void StartWriteback(const TemporaryListFile&) {}
-
-bool UnwriteListText(NativeFile file, uint64_t size) {
-  // Without line feeds the text form is the text itself.
-  LARGE_INTEGER back;
-  back.QuadPart = -static_cast<LONGLONG>(size);
-  return SetFilePointerEx(Handle(file), back, nullptr, FILE_CURRENT) != 0 &&
-         SetEndOfFile(Handle(file)) != 0;
-}
 
 bool CloseListFile(NativeFile file) { return CloseHandle(Handle(file)) != 0; }

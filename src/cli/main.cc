@@ -88,14 +88,19 @@ int main(int argc, char* argv[]) {
                       : std::string());
   SourceFileList sourceFiles;
   sourceFiles.sink = output.sink();
-  sourceFiles.strict = options.strict;
-  if (!ScanBuildLog(input, &sourceFiles)) {
-    const RefusedEntry& refused = sourceFiles.refused;
-    if (refused.line == 0)
+  ScanOptions scanOptions;
+  scanOptions.strict = options.strict;
+  const ScanResult scan = ScanBuildLog(input, &sourceFiles, scanOptions);
+  switch (scan.outcome) {
+    case ScanResult::kComplete:
+      break;
+    case ScanResult::kReadFailed:
       return Fail("Could not read input file", kInputFailed);
-    return Fail("Input file line " + std::to_string(refused.line) + ": " +
-                    Shown(refused.entry, refused.length) + " is not a plain relative path",
-                kInputFailed);
+    case ScanResult::kRefused:
+      return Fail("Input file line " + std::to_string(scan.refusedLine) + ": " +
+                      Shown(scan.refusedEntry, scan.refusedLength) +
+                      " is not a plain relative path",
+                  kInputFailed);
   }
 
   switch (output.Keep(sourceFiles)) {

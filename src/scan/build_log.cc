@@ -1,393 +1,369 @@
-// Reading a build log as a stream (a pipe, a device, a UTF-16 log as its
-// UTF-8 text) and collecting its compiled source files.
+// Reading a build log and collecting its compiled source files: one road for
+// every log, a file, a pipe or a device, and a UTF-16 log decoded as it is
+// read.
 //
-// The log is read in blocks, and each block is cut after its last line end:
-// what follows is carried to the front of the next. So every block holds
-// whole lines, which are scanned on their own (line_scan.h): by this thread,
-// or by a second one as well while this one reads ahead and hands the
-// entries of the blocks that are done to the list, in the order of the log.
-// A few blocks are under way at a time, whatever the size of the log. A line
-// too long for a block is followed on its own, and held from its first
-// Compiling on. Regular files are read another way, by both threads at once
-// (file_scan.h).
+// The log is read in blocks into one buffer. In a block the scan looks for
+// the word first and finds a line's bounds only around it: a line without
+// the word cannot match, so most bytes are looked at once, sixteen at a time.
+// The unfinished last line of a block is carried to the front of the next. A
+// line longer than half a block is followed by LongLineMatch instead, which
+// keeps positions, not text; when the line has ended, its entry is read again
+// from the log, or, where the log cannot be read again (a pipe, a UTF-16
+// log), it was kept from the line's first head on.
 
 #include "scan/scan.h"
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
-#include <functional>
 #include <istream>
-#include <mutex>
+#include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
-#include "scan/blocks.h"
 #include "scan/byte_masks.h"
-#include "scan/file_scan.h"
 #include "scan/plain_path.h"
 #include "scan/utf16.h"
 
 namespace {
 
-// Blocks under way at a time with a second thread: one read ahead, one
-// scanned by each thread, one waiting to be handed over.
-constexpr size_t kBlocksUnderWay = 4;
+/// Ctrl-Z: ends the log, as text-mode reading does on Windows.
+constexpr char kEndOfText = '\x1a';
+/// CopyWithSlashes reads and writes up to this many bytes past what it
+/// copies: every buffer it works on has that much room after its text.
+constexpr size_t kCopyOverrun = 15;
+/// A long line's entry goes to the list in pieces of this size.
+constexpr size_t kEntryPiece = size_t{64} << 10;
+/// As much of a refused entry as its message shows, and a little more.
+constexpr size_t kShownBeginning = 256;
 
-constexpr char kWord[] = "Compiling";
-constexpr size_t kWordLength = sizeof(kWord) - 1;
-
-// The first occurrence of the word in [0, n), or n.
-size_t FindWord(const char* s, size_t n) {
-  for (size_t from = 0; from + kWordLength <= n;) {
-    const size_t at = from + Find(s + from, n - kWordLength + 1 - from, 'C');
-    if (at + kWordLength > n)
-      return n;
-    if (memcmp(s + at, kWord, kWordLength) == 0)
-      return at;
-    from = at + 1;
-  }
-  return n;
-}
-
-// A line longer than a block, while it is read. What stands before the
-// line's first "Compiling" cannot change its match unless it holds a carriage
-// return, which the expression's leading dots do not cross; then the line
-// cannot match at all. So only the line from that word on is kept, or, until
-// the word comes, the last few bytes that may be its start; and nothing at
-// all once the line cannot match.
-struct LongLine {
-  MemoryBlock text;
-  size_t size = 0;
-  bool word = false;  // holds the word: kept whole from here on
-  bool dead = false;  // cannot match
-
-  void Trim() {
-    char* const data = text.data();
-    const size_t at = FindWord(data, size);
-    word = at < size;
-    const size_t before = word                  ? at
-                          : size > kWordLength ? size - kWordLength + 1
-                                               : 0;
-    if (Find(data, before, '\r') < before) {
-      dead = true;
-      size = 0;
-      return;
-    }
-    size -= before;
-    memmove(data, data + before, size);
-  }
-};
-
-// Makes the entry of the complete line [0, end) of `line`, if it has one.
-bool TakeEntry(LongLine* line, size_t end, bool strict, LongEntry* entry) {
-  char* const text = line->text.data();
-  if (end > 0 && text[end - 1] == '\r')
-    --end;  // CR LF is one line end
-  std::string_view sourceFile;
-  if (!MatchCompileLine(std::string_view(text, end), &sourceFile))
-    return true;
-  if (sourceFile.size() >= kAdoptedEntry) {
-    const size_t begin = static_cast<size_t>(sourceFile.data() - text);
-    entry->begin = begin;
-    entry->end = begin + WriteEntry(sourceFile, text + begin, false);
-    entry->text = std::move(line->text);
-  } else {
-    entry->text = MemoryBlock(sourceFile.size() + 1 + kScanPadding);
-    if (!entry->text.data())
-      return false;
-    entry->begin = 0;
-    entry->end = WriteEntry(sourceFile, entry->text.data(), false);
-  }
-  entry->refused =
-      strict && !IsPlainRelativePath(std::string_view(
-                    entry->text.data() + entry->begin, entry->end - entry->begin - 1));
-  return true;
-}
-
-// Reads up to `size` more bytes of the log; false when reading failed.
-// Fewer than `size` only at its end.
-using ReadMore = std::function<bool(char* data, size_t size, size_t* got)>;
-
-// How a long line ended.
-enum class LongLineEnd { kLineFeed, kEndOfLog, kFailed };
-
-// Follows a line whose first `size` bytes (no line feed among them) are at
-// `start`, reading on in pieces of `piece` bytes, until its line feed, and
-// makes its entry, if it has one, into `entry`. A Ctrl-Z before the line
-// feed ends the log there. Only what may count is kept: a line without the
-// word Compiling costs no memory. What follows the line feed in its last
-// piece is copied to `rest` (room for `piece` bytes), and its size set in
-// `*restSize`.
-LongLineEnd FollowLongLine(const char* start, size_t size,
-                           const ReadMore& read, size_t piece, bool strict,
-                           LongEntry* entry, char* rest, size_t* restSize) {
-  if (Find(start, size, kEndOfText) < size)
-    return LongLineEnd::kEndOfLog;
-  LongLine line;
-  line.text = MemoryBlock(size + 2 * piece + kScanPadding);
-  if (!line.text.data())
-    return LongLineEnd::kFailed;
-  memcpy(line.text.data(), start, size);
-  line.size = size;
-  for (;;) {
-    if (!line.word)
-      line.Trim();
-    if (line.dead)
-      line.size = 0;
-    const size_t from = line.size;
-    if (line.text.capacity() - kScanPadding - line.size < piece &&
-        !line.text.Resize(2 * line.text.capacity()))
-      return LongLineEnd::kFailed;
-    size_t got = 0;
-    if (!read(line.text.data() + from, piece, &got))
-      return LongLineEnd::kFailed;
-    line.size += got;
-    const size_t end =
-        from + FindEither(line.text.data() + from, got, '\n', kEndOfText);
-    if (end < line.size && line.text.data()[end] == '\n') {
-      *restSize = line.size - end - 1;
-      memcpy(rest, line.text.data() + end + 1, *restSize);
-      entry->line = true;
-      if (!line.dead && !TakeEntry(&line, end, strict, entry))
-        return LongLineEnd::kFailed;
-      return LongLineEnd::kLineFeed;
-    }
-    if (end < line.size || got < piece)
-      return LongLineEnd::kEndOfLog;  // a Ctrl-Z, or the end, before a line feed
+// Copies `length` bytes from `in` to `out` (which may be `in`), backslashes
+// turned into slashes, sixteen at a time: see kCopyOverrun.
+void CopyWithSlashes(const char* in, size_t length, char* out) {
+  const Bytes16 backslash = Splat('\\');
+  const Bytes16 change = Splat('\\' ^ '/');
+  for (size_t i = 0; i < length; i += 16) {
+    const Bytes16 v = Load16(in + i);
+    Store16(out + i, Xor(v, And(Equal(v, backslash), change)));
   }
 }
 
-// A block, and where its whole lines end within what was read.
-struct Slot {
-  Block block;
-  size_t size = 0;    // bytes of whole lines
-  size_t filled = 0;  // bytes read
-};
-
-class StreamScan {
+class LogScan {
  public:
-  StreamScan(std::istream& input, SourceFileList* list, size_t blockSize,
-             int workers)
-      : input_(input), delivery_(list), blockSize_(blockSize),
-        strict_(list->strict), workers_(workers),
-        slots_(workers > 0 ? kBlocksUnderWay : 2) {}
+  LogScan(std::istream& log, SourceFileList* list, const ScanOptions& options)
+      : log_(log), list_(list), options_(options),
+        numbered_(options.strict) {}
 
-  bool Run();
+  ScanResult Run();
 
  private:
-  Slot& SlotOf(uint64_t number) { return slots_[number % slots_.size()]; }
   bool Read(char* data, size_t size, size_t* got);
-  bool Fill(Slot* slot, const char* carry, size_t carrySize);
-  void Dispatch(Slot* slot);
-  void ScanQueued(std::unique_lock<std::mutex>* lock);
-  bool DeliverBefore(uint64_t number);
-  void Work();
-  void Scan(Slot* slot) {
-    slot->block.ScanText(slot->block.text.data(), slot->size, strict_);
-  }
+  void KeepLookBack(size_t end);
+  size_t ScanLines(size_t from, size_t end);
+  bool TakeLine(size_t begin, size_t end);
+  bool AddEntry(std::string_view sourceFile);
+  // A long line, from its first piece to its entry.
+  void StartLongLine(size_t begin, size_t end);
+  void TakeLongPiece(const char* data, size_t size);
+  bool EndLongLine();
+  bool AddLongEntry(uint64_t begin, uint64_t length);
+  bool ReadAgain(uint64_t at, char* data, size_t size);
+  // The number of the line that begins at `begin` of the block.
+  uint64_t LineNumber(size_t begin);
+  void Refuse(std::string_view beginning, uint64_t length, uint64_t line);
+  void Fail() { result_.outcome = ScanResult::kReadFailed; }
+  bool ok() const { return result_.outcome == ScanResult::kComplete; }
 
-  std::istream& input_;
-  BlockDelivery delivery_;
-  const size_t blockSize_;
-  const bool strict_;
-  const int workers_;  // threads to start besides this one
-  std::vector<Slot> slots_;
-  uint64_t dispatched_ = 0;  // blocks handed to a scan
-  uint64_t delivered_ = 0;   // blocks handed to the list
-  bool atEnd_ = false;       // the stream has no more
-  std::deque<Slot*> queue_;  // under helpers_.mutex: blocks to scan
-  Helpers helpers_;
+  std::istream& log_;
+  SourceFileList* const list_;
+  const ScanOptions options_;
+  const bool numbered_;  // line numbers are kept, for the messages that need them
+  ScanResult result_;
+
+  MemoryBlock buffer_;
+  char* text_ = nullptr;  // the block, after LongLineMatch::kLookBack bytes
+  int64_t start_ = -1;    // the stream's place of the log's first byte; -1
+                          // where the log cannot be read again
+  uint64_t readTo_ = 0;   // log place after what was read
+  bool atEnd_ = false;    // the log has no more
+  bool ended_ = false;    // a Ctrl-Z ended it
+
+  uint64_t lines_ = 0;      // line feeds before text_[numberedTo_]
+  size_t numberedTo_ = 0;
+
+  // The long line being followed: where it begins in the log, and, where
+  // the log cannot be read again, its bytes from `keptFrom_` on.
+  bool inLongLine_ = false;
+  uint64_t longStart_ = 0;
+  LongLineMatch long_;
+  MemoryBlock kept_;
+  size_t keptSize_ = 0;
+  uint64_t keptFrom_ = LongLineMatch::kNone;
 };
 
-bool StreamScan::Run() {
-  // Room for a block and an unfinished line as long as a block; a longer
-  // line is followed on its own.
-  for (Slot& slot : slots_)
-    if (!slot.block.Allocate(2 * blockSize_, true))
-      return false;
-  helpers_.Start(workers_, [this] { Work(); });
-  MemoryBlock rest(blockSize_ + kScanPadding, false);
-  if (!rest.data())
-    return false;
-  const char* carry = nullptr;
-  size_t carrySize = 0;
-  while (!delivery_.ended()) {
-    // A slot is free once the block that had it was handed over.
-    if (dispatched_ >= slots_.size() &&
-        !DeliverBefore(dispatched_ - slots_.size() + 1))
-      return false;
-    if (delivery_.ended())
-      break;
-    Slot& slot = SlotOf(dispatched_);
-    if (!Fill(&slot, carry, carrySize))
-      return false;
-    if (slot.size > 0) {
-      carry = slot.block.text.data() + slot.size;
-      carrySize = slot.filled - slot.size;
-      Dispatch(&slot);
-      continue;
-    }
-    // No line end in a whole block: a long line, unless the log ended.
-    if (atEnd_)
-      break;
-    // After every line before it, unless one of those ended the log.
-    if (!DeliverBefore(dispatched_))
-      return false;
-    if (delivery_.ended())
-      break;
-    const ReadMore read = [this](char* data, size_t size, size_t* got) {
-      return Read(data, size, got);
-    };
-    carry = rest.data();
-    carrySize = 0;
-    switch (FollowLongLine(slot.block.text.data(), slot.filled, read,
-                           blockSize_, strict_,
-                           &slot.block.longLine, rest.data(), &carrySize)) {
-      case LongLineEnd::kFailed:
-        return false;
-      case LongLineEnd::kEndOfLog:
-        return true;  // what was read is a last line without a line feed
-      case LongLineEnd::kLineFeed:
-        break;
-    }
-    slot.block.done = true;
-    ++dispatched_;
-    if (!DeliverBefore(dispatched_))
-      return false;
+ScanResult LogScan::Run() {
+  const size_t blockSize = std::max<size_t>(options_.blockSize, 1);
+  buffer_ = MemoryBlock(LongLineMatch::kLookBack + blockSize + kCopyOverrun);
+  if (!buffer_.data()) {
+    Fail();
+    return result_;
   }
-  // What is left is a last line without a line feed: it does not count.
-  return DeliverBefore(dispatched_);
-}
-
-bool StreamScan::Read(char* data, size_t size, size_t* got) {
-  input_.read(data, static_cast<std::streamsize>(size));
-  *got = static_cast<size_t>(input_.gcount());
-  atEnd_ = *got < size;
-  return !input_.bad();
-}
-
-// Puts the unfinished line `carry` first in the slot's block and reads until
-// a line ends, the block is full or the log ends.
-bool StreamScan::Fill(Slot* slot, const char* carry, size_t carrySize) {
-  // No other thread looks at a slot until it is dispatched.
-  slot->block.Reset();
-  slot->block.done = false;
-  char* const text = slot->block.text.data();
-  if (carrySize > 0)
-    memmove(text, carry, carrySize);
-  slot->filled = carrySize;
-  // Only what follows a long line may hold line ends already.
-  const size_t carried = FindLast(text, carrySize, '\n');
-  slot->size = carried < carrySize ? carried + 1 : 0;
-  const size_t capacity = 2 * blockSize_;
-  while (slot->size == 0 && !atEnd_ && slot->filled < capacity) {
+  text_ = buffer_.data() + LongLineMatch::kLookBack;
+  start_ = static_cast<int64_t>(log_.tellg());
+  size_t held = 0;  // the carry, at the front of the block
+  while (ok() && !ended_) {
     size_t got = 0;
-    if (!Read(text + slot->filled,
-              std::min(blockSize_, capacity - slot->filled), &got))
-      return false;
-    const size_t last = FindLast(text + slot->filled, got, '\n');
-    if (last < got)
-      slot->size = slot->filled + last + 1;
-    slot->filled += got;
+    if (!Read(text_ + held, blockSize - held, &got)) {
+      Fail();
+      break;
+    }
+    const size_t end = held + got;
+    size_t from = 0;
+    if (inLongLine_) {
+      const size_t lineEnd = FindEither(text_, end, '\n', kEndOfText);
+      TakeLongPiece(text_, lineEnd);
+      if (lineEnd == end || text_[lineEnd] == kEndOfText) {
+        // A Ctrl-Z, or the end, before the line feed: a last line without
+        // one, which does not count.
+        if (lineEnd < end || atEnd_)
+          break;
+        KeepLookBack(end);
+        continue;
+      }
+      inLongLine_ = false;
+      if (!EndLongLine())
+        break;
+      from = numberedTo_ = lineEnd + 1;
+    }
+    const size_t rest = ScanLines(from, end);
+    if (list_->sink)
+      list_->Drain();
+    if (!ok() || ended_ || atEnd_)
+      break;  // what is left is a last line without a line feed
+    if (numbered_)
+      LineNumber(rest);
+    numberedTo_ = 0;
+    held = end - rest;
+    if (held <= blockSize / 2) {
+      memmove(text_, text_ + rest, held);
+    } else {
+      StartLongLine(rest, end);
+      KeepLookBack(end);
+      held = 0;
+    }
   }
+  if (list_->sink)
+    list_->Drain();
+  return result_;
+}
+
+// The long line's last bytes in the block that ends at `end` go before the
+// block, where LongLineMatch looks back at them with the next one.
+void LogScan::KeepLookBack(size_t end) {
+  memmove(text_ - LongLineMatch::kLookBack, text_ + end - LongLineMatch::kLookBack,
+          LongLineMatch::kLookBack);
+}
+
+bool LogScan::Read(char* data, size_t size, size_t* got) {
+  log_.read(data, static_cast<std::streamsize>(size));
+  *got = static_cast<size_t>(log_.gcount());
+  readTo_ += *got;
+  atEnd_ = *got < size;
+  return !log_.bad();
+}
+
+// Scans the whole lines in [from, end) of the block, `from` being a line's
+// beginning; returns where the unfinished last line begins. A Ctrl-Z ends
+// the log: the line that holds it has no line end.
+size_t LogScan::ScanLines(size_t from, size_t end) {
+  size_t begin = from;  // the next line's beginning
+  while (ok()) {
+    const size_t word = begin + FindWord(text_ + begin, end - begin, kEndOfText);
+    if (word == end)
+      break;
+    if (text_[word] == kEndOfText) {
+      ended_ = true;
+      break;
+    }
+    const size_t afterWord = word + kWordLength;
+    const size_t lineEnd =
+        afterWord + FindEither(text_ + afterWord, end - afterWord, '\n', kEndOfText);
+    if (lineEnd < end && text_[lineEnd] == kEndOfText)
+      ended_ = true;
+    if (lineEnd == end || ended_)
+      break;
+    const size_t before = FindLast(text_ + begin, word - begin, '\n');
+    if (!TakeLine(before < word - begin ? begin + before + 1 : begin, lineEnd))
+      Fail();
+    begin = lineEnd + 1;
+  }
+  const size_t last = FindLast(text_ + begin, end - begin, '\n');
+  return last < end - begin ? begin + last + 1 : begin;
+}
+
+// The line [begin, lineFeed) of the block; false when memory ran out.
+bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
+  size_t end = lineFeed;
+  if (end > begin && text_[end - 1] == '\r')
+    --end;  // CR LF is one line end
+  std::string_view sourceFile;
+  if (!MatchCompileLine(std::string_view(text_ + begin, end - begin), &sourceFile))
+    return true;
+  // A captured path ends in a dot and one character: they go.
+  const size_t length = sourceFile.size() - 2;
+  char* const entry = list_->Room(length + 1 + kCopyOverrun);
+  if (!entry)
+    return false;
+  CopyWithSlashes(sourceFile.data(), length, entry);
+  if (options_.strict &&
+      !IsPlainRelativePath(std::string_view(entry, length), options_.allowBlanks)) {
+    Refuse(std::string_view(entry, std::min(length, kShownBeginning)), length,
+           LineNumber(begin));
+    return true;
+  }
+  entry[length] = '\n';
+  list_->Extend(length + 1);
+  ++list_->count;
   return true;
 }
 
-void StreamScan::Dispatch(Slot* slot) {
-  ++dispatched_;
-  if (helpers_.none()) {
-    Scan(slot);
-    slot->block.done = true;
+uint64_t LogScan::LineNumber(size_t begin) {
+  lines_ += Count(text_ + numberedTo_, begin - numberedTo_, '\n');
+  numberedTo_ = begin;
+  return lines_ + 1;
+}
+
+void LogScan::Refuse(std::string_view beginning, uint64_t length, uint64_t line) {
+  result_.outcome = ScanResult::kRefused;
+  result_.refusedLine = line;
+  result_.refusedEntry.assign(beginning.data(), beginning.size());
+  result_.refusedLength = length;
+}
+
+void LogScan::StartLongLine(size_t begin, size_t end) {
+  inLongLine_ = true;
+  longStart_ = readTo_ - (end - begin);
+  long_ = LongLineMatch();
+  keptSize_ = 0;
+  keptFrom_ = LongLineMatch::kNone;
+  TakeLongPiece(text_ + begin, end - begin);
+}
+
+void LogScan::TakeLongPiece(const char* data, size_t size) {
+  const uint64_t at = long_.size();
+  long_.Take(data, size);
+  if (start_ >= 0 || long_.firstPath() == LongLineMatch::kNone)
+    return;
+  // Where it cannot be read again, the line is kept from its first head on.
+  if (keptFrom_ == LongLineMatch::kNone)
+    keptFrom_ = long_.firstPath();
+  const size_t from =
+      keptFrom_ > at ? static_cast<size_t>(keptFrom_ - at) : 0;
+  const size_t more = size - from;
+  if (kept_.capacity() < keptSize_ + more + kCopyOverrun &&
+      !kept_.Resize(2 * (keptSize_ + more + kCopyOverrun))) {
+    Fail();
     return;
   }
-  {
-    std::lock_guard<std::mutex> lock(helpers_.mutex);
-    queue_.push_back(slot);
+  memcpy(kept_.data() + keptSize_, data + from, more);
+  keptSize_ += more;
+}
+
+bool LogScan::EndLongLine() {
+  if (!ok())
+    return false;
+  const uint64_t line = lines_ + 1;
+  ++lines_;
+  uint64_t begin = 0;
+  uint64_t end = 0;
+  if (!long_.End(&begin, &end))
+    return true;
+  if (!AddLongEntry(begin, end - begin)) {
+    if (ok())
+      Fail();
+    return false;
   }
-  helpers_.changed.notify_all();
+  if (!ok() && result_.outcome == ScanResult::kRefused)
+    result_.refusedLine = line;
+  return ok();
 }
 
-// Scans the first block in the queue, without the lock.
-void StreamScan::ScanQueued(std::unique_lock<std::mutex>* lock) {
-  Slot* slot = queue_.front();
-  queue_.pop_front();
-  lock->unlock();
-  Scan(slot);
-  lock->lock();
-  slot->block.done = true;
-  helpers_.changed.notify_all();
-}
-
-void StreamScan::Work() {
-  std::unique_lock<std::mutex> lock(helpers_.mutex);
-  for (;;) {
-    helpers_.changed.wait(
-        lock, [this] { return helpers_.stopping || !queue_.empty(); });
-    if (helpers_.stopping)
-      return;
-    ScanQueued(&lock);
-  }
-}
-
-// Hands the blocks before `number` to the list, in order, scanning queued
-// ones here while they wait.
-bool StreamScan::DeliverBefore(uint64_t number) {
-  while (delivered_ < number && !delivery_.ended()) {
-    Slot& slot = SlotOf(delivered_);
-    if (!helpers_.none()) {
-      std::unique_lock<std::mutex> lock(helpers_.mutex);
-      while (!slot.block.done) {
-        if (queue_.empty())
-          helpers_.changed.wait(lock);
-        else
-          ScanQueued(&lock);
-      }
+// Hands the entry of the long line, its bytes [begin, begin + length), to the
+// list, a piece at a time. A strict scan refuses an entry too long to be
+// plain by its beginning: no more of it is read.
+bool LogScan::AddLongEntry(uint64_t begin, uint64_t length) {
+  static_assert(kLongestPlainPath <= kEntryPiece, "a plain entry is one piece");
+  MemoryBlock room(kEntryPiece + kCopyOverrun, false);
+  if (!room.data())
+    return false;
+  const bool refused = options_.strict && length > kLongestPlainPath;
+  const uint64_t wanted = refused ? kShownBeginning : length;
+  uint64_t done = 0;
+  do {  // once at least: an empty entry is checked too
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryPiece, wanted - done));
+    const char* piece;
+    if (start_ >= 0) {
+      if (!ReadAgain(longStart_ + begin + done, room.data(), size))
+        return false;
+      piece = room.data();
+    } else {
+      piece = kept_.data() + (begin - keptFrom_ + done);
     }
-    ++delivered_;
-    if (!delivery_.Deliver(&slot.block))
+    CopyWithSlashes(piece, size, room.data());
+    const std::string_view text(room.data(), size);
+    if (refused || (options_.strict && !IsPlainRelativePath(text, options_.allowBlanks))) {
+      Refuse(text.substr(0, kShownBeginning), length, 0);
+      return true;
+    }
+    if (!list_->AppendText(text.data(), text.size()))
       return false;
-  }
+    done += size;
+  } while (done < wanted);
+  if (!list_->AppendText("\n", 1))
+    return false;
+  ++list_->count;
   return true;
 }
 
-bool ScanStream(std::istream& input, SourceFileList* list, size_t blockSize,
-                int workers) {
-  StreamScan scan(input, list, blockSize, workers);
+// Reads `size` bytes at log place `at` and goes back to where reading stood.
+// What was matched as one line's path holds no line break, nor a Ctrl-Z: if
+// it does now, the log was rewritten meanwhile and was not read as one.
+bool LogScan::ReadAgain(uint64_t at, char* data, size_t size) {
+  log_.clear();
+  log_.seekg(static_cast<std::streamoff>(start_ + static_cast<int64_t>(at)));
+  log_.read(data, static_cast<std::streamsize>(size));
+  const bool whole = static_cast<size_t>(log_.gcount()) == size;
+  log_.clear();
+  log_.seekg(static_cast<std::streamoff>(start_ + static_cast<int64_t>(readTo_)));
+  return whole && !log_.fail() && Find(data, size, '\n') == size &&
+         Find(data, size, '\r') == size && Find(data, size, kEndOfText) == size;
+}
+
+ScanResult Scan(std::istream& input, SourceFileList* list, const ScanOptions& options) {
+  LogScan scan(input, list, options);
   return scan.Run();
 }
 
 }  // namespace
 
-bool ScanBuildLog(std::istream& input, SourceFileList* list, size_t blockSize,
-                  int workers) {
+ScanResult ScanBuildLog(std::istream& input, SourceFileList* list,
+                        const ScanOptions& options) {
   list->Clear();
-  if (blockSize == 0)
-    blockSize = kScanBlockSize;
-  bool complete;
   const Utf16Order order = ReadByteOrderMark(input);
-  if (order == Utf16Order::kNone) {
-    complete = ScanStream(input, list, blockSize, workers);
-  } else {
-    Utf16Buffer decoded(input, order);
-    std::istream text(&decoded);
-    complete = ScanStream(text, list, blockSize, workers) && !decoded.failed();
-  }
-  if (list->sink)
-    list->Drain();
-  return complete;
+  if (order == Utf16Order::kNone)
+    return Scan(input, list, options);
+  Utf16Buffer decoded(input, order);
+  std::istream text(&decoded);
+  ScanResult result = Scan(text, list, options);
+  if (decoded.failed() && result.outcome == ScanResult::kComplete)
+    result.outcome = ScanResult::kReadFailed;
+  return result;
 }
 
-bool ScanBuildLog(LogFile& input, SourceFileList* list) {
-  bool complete;
-  if (input.size() >= 0 && !StartsWithByteOrderMark(input)) {
-    complete = ScanLogFile(input, list, kFileBlockSize, HelpingThreads(input));
-  } else {
-    std::istream stream(&input);
-    complete =
-        ScanBuildLog(stream, list, kScanBlockSize, HelpingThreads(input));
-  }
+ScanResult ScanBuildLog(LogFile& input, SourceFileList* list,
+                        const ScanOptions& options) {
+  std::istream stream(&input);
+  ScanResult result = ScanBuildLog(stream, list, options);
   input.Close();
-  return complete && !input.failed();
+  if (input.failed() && result.outcome == ScanResult::kComplete)
+    result.outcome = ScanResult::kReadFailed;
+  return result;
 }

@@ -1,9 +1,10 @@
 // Fuzz target: the block-wise scan against a plain reading of the line rules,
-// with blocks small enough that lines and line ends straddle them. The first
-// byte of the input chooses the block size, whether the scan is strict,
-// whether a second thread helps and whether the list goes to a sink. The log
-// is scanned as a stream and as a file.
-// UTF-16 logs are decoded whole here, and a stretch at a time by the scan.
+// with blocks small enough that lines and line ends straddle them and most
+// lines are long ones. The first byte of the input chooses the block size,
+// whether the scan is strict and whether the list goes to a sink. The log is
+// scanned from a stream that can be read again, from one that cannot (a
+// pipe), and as a file. UTF-16 logs are decoded whole here, and a stretch at
+// a time by the scan.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
-#include "scan/file_scan.h"
 #include "scan/scan.h"
 
 namespace {
@@ -61,9 +62,26 @@ std::string Text(const std::string& log) {
   return text;
 }
 
+// Whether a component names a Windows device: CON, PRN, AUX, NUL, COM0-9 or
+// LPT0-9 in any letter case, before a dot or the end.
+bool Device(std::string component) {
+  component = component.substr(0, component.find('.'));
+  for (char& c : component)
+    c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  for (const char* name : {"con", "prn", "aux", "nul"})
+    if (component == name)
+      return true;
+  return component.size() == 4 && (component.compare(0, 3, "com") == 0 ||
+                                   component.compare(0, 3, "lpt") == 0) &&
+         isdigit(static_cast<unsigned char>(component[3]));
+}
+
 // What --strict lets through, read from its definition: components split at
-// '/', each non-empty, not "..", not an option, of portable characters.
+// '/', each non-empty, not "..", not an option, not a device, of portable
+// characters, no longer than 255 bytes; no more than 4096 in all.
 bool Plain(const std::string& entry) {
+  if (entry.size() > 4096)
+    return false;
   std::vector<std::string> components(1);
   for (const char c : entry) {
     if (c == '/')
@@ -72,7 +90,8 @@ bool Plain(const std::string& entry) {
       components.back() += c;
   }
   for (const std::string& component : components) {
-    if (component.empty() || component == ".." || component[0] == '-')
+    if (component.empty() || component == ".." || component[0] == '-' ||
+        component.size() > 255 || Device(component))
       return false;
     for (const char c : component)
       if (!(isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) &&
@@ -129,58 +148,79 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Takes the list as a list file does, bytes taken back and all.
+// Takes the list as a list file does.
 struct StringSink : ListSink {
   std::string text;
   void Write(const char* data, size_t size) override { text.append(data, size); }
-  void Unwrite(uint64_t size) override {
-    if (size > text.size() || text.find('\n', text.size() - size) != std::string::npos)
-      abort();  // only what has no line feed is taken back
-    text.resize(text.size() - size);
+};
+
+// A stream that cannot be read again, as a pipe cannot.
+class PipeBuffer : public std::stringbuf {
+ public:
+  explicit PipeBuffer(const std::string& text) : std::stringbuf(text) {}
+
+ protected:
+  pos_type seekoff(off_type, std::ios_base::seekdir, std::ios_base::openmode) override {
+    return pos_type(off_type(-1));
+  }
+  pos_type seekpos(pos_type, std::ios_base::openmode) override {
+    return pos_type(off_type(-1));
   }
 };
+
+// A file in memory that LogFile opens by name: nothing is left on a disk,
+// whatever ends the fuzzer.
+const std::string& MemoryFile() {
+  static const std::string name = [] {
+    const int file = memfd_create("kestrane_build_log_fuzz", 0);
+    if (file < 0)
+      abort();
+    return "/proc/self/fd/" + std::to_string(file);
+  }();
+  return name;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0)
     return -1;
-  const size_t blockSize = 1 + data[0] % 32;
-  const bool strict = data[0] & 0x80;
-  const int workers = data[0] & 0x40 ? 1 : 0;
+  ScanOptions options;
+  options.blockSize = 1 + data[0] % 32;
+  options.strict = data[0] & 0x80;
   const std::string log(reinterpret_cast<const char*>(data) + 1, size - 1);
   uint64_t refusedLine = 0;
   const std::vector<std::string> expected =
-      ReferenceScan(log, strict, &refusedLine);
-  // As a stream, and, unless it is UTF-16, as a file read block by block.
-  // The file goes when the fuzzer ends.
-  static const struct LogPath {
-    std::string name =
-        "/tmp/kestrane_build_log_fuzz_" + std::to_string(getpid()) + ".log";
-    ~LogPath() { std::remove(name.c_str()); }
-  } logPath;
-  const std::string& path = logPath.name;
-  const bool asFile = Text(log) == log;
-  if (asFile)
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << log;
-  for (int way = 0; way < (asFile ? 2 : 1); ++way) {
+      ReferenceScan(log, options.strict, &refusedLine);
+  {
+    std::ofstream file(MemoryFile(), std::ios::binary | std::ios::trunc);
+    file << log;
+  }
+  for (int way = 0; way < 3; ++way) {
     SourceFileList list;
-    list.strict = strict;
     StringSink sink;
     if (data[0] & 0x20)
       list.sink = &sink;
-    bool complete;
+    ScanResult result;
     if (way == 0) {
       std::istringstream input(log);
-      complete = ScanBuildLog(input, &list, blockSize, workers);
+      result = ScanBuildLog(input, &list, options);
+    } else if (way == 1) {
+      PipeBuffer pipe(log);
+      std::istream input(&pipe);
+      result = ScanBuildLog(input, &list, options);
     } else {
       LogFile file;
-      complete = file.Open(path) && ScanLogFile(file, &list, blockSize, workers);
+      if (!file.Open(MemoryFile()))
+        abort();
+      result = ScanBuildLog(file, &list, options);
     }
-    if (complete != (refusedLine == 0) || list.refused.line != refusedLine)
+    const ScanResult::Outcome outcome =
+        refusedLine == 0 ? ScanResult::kComplete : ScanResult::kRefused;
+    if (result.outcome != outcome || result.refusedLine != refusedLine)
       abort();
-    // With a sink, all of the list was handed over: whole entries, and of a
-    // refused one perhaps a beginning, which a list file never keeps.
+    // With a sink, all of the list was handed over; a refused entry never
+    // reaches the list.
     if (list.sink && list.size() != 0)
       abort();
     const std::vector<std::string> entries =

@@ -6,54 +6,79 @@
 
 #include <gtest/gtest.h>
 
-#include "scan/file_scan.h"
-#include "scan/line_scan.h"
 #include "scan/scan.h"
 
 namespace {
 
 using Entries = std::vector<std::string>;
 
-// Scans `log` with several block sizes, so that lines and line ends fall on
-// every kind of block boundary (and of vector: 63, 64, 65), as a stream and
-// as a file, by one thread and by two, and requires the same list from each.
-Entries Scan(const std::string& log) {
+// A stream that cannot be read again, as a pipe cannot: the scan keeps a
+// long line's path as it reads it instead of reading it again.
+class PipeBuffer : public std::stringbuf {
+ public:
+  explicit PipeBuffer(const std::string& text) : std::stringbuf(text) {}
+
+ protected:
+  pos_type seekoff(off_type, std::ios_base::seekdir,
+                   std::ios_base::openmode) override {
+    return pos_type(off_type(-1));
+  }
+  pos_type seekpos(pos_type, std::ios_base::openmode) override {
+    return pos_type(off_type(-1));
+  }
+};
+
+// How a test reads its log: from a string stream, which can be read again
+// like a file, through a pipe, or from a log file.
+enum Way { kString, kPipe, kFile };
+
+std::string TestFile(const char* suffix) {
   // One file per test: ctest runs tests side by side.
-  const std::string path =
-      testing::TempDir() + "kestrane_" +
-      testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
-  std::ofstream(path, std::ios::binary) << log;
-  const bool utf16 = log.size() >= 2 && (log[0] == '\xff' || log[0] == '\xfe');
+  return testing::TempDir() + "kestrane_" +
+         testing::UnitTest::GetInstance()->current_test_info()->name() + suffix;
+}
+
+ScanResult ScanWay(const std::string& log, Way way, SourceFileList* list,
+                   const ScanOptions& options) {
+  if (way == kFile) {
+    const std::string path = TestFile(".log");
+    std::ofstream(path, std::ios::binary) << log;
+    LogFile file;
+    EXPECT_TRUE(file.Open(path));
+    const ScanResult result = ScanBuildLog(file, list, options);
+    std::remove(path.c_str());
+    return result;
+  }
+  PipeBuffer pipe(log);
+  std::istringstream string(log);
+  std::istream piped(&pipe);
+  return ScanBuildLog(way == kPipe ? piped : string, list, options);
+}
+
+// Scans `log` with several block sizes, so that lines and line ends fall on
+// every kind of block boundary (and of vector: 15, 16, 17), each of the
+// three ways, and requires the same list from each.
+Entries Scan(const std::string& log) {
   Entries first;
   bool haveFirst = false;
   for (const size_t blockSize :
-       {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{63}, size_t{64},
-        size_t{65}, kScanBlockSize}) {
-    for (const int way : {0, 1, 2, 3}) {  // stream or file, workers 0 or 1
-      const int workers = way % 2;
+       {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{15}, size_t{16},
+        size_t{17}, size_t{64}, kScanBlockSize}) {
+    for (const Way way : {kString, kPipe, kFile}) {
       SourceFileList list;
       list.Append("left over from before");
-      if (way < 2) {
-        std::istringstream input(log);
-        EXPECT_TRUE(ScanBuildLog(input, &list, blockSize, workers));
-      } else {
-        if (utf16)
-          continue;  // decoded as a stream
-        LogFile file;
-        EXPECT_TRUE(file.Open(path));
-        EXPECT_TRUE(ScanLogFile(file, &list, blockSize, workers));
-      }
+      ScanOptions options;
+      options.blockSize = blockSize;
+      EXPECT_EQ(ScanResult::kComplete, ScanWay(log, way, &list, options).outcome);
       const Entries entries = list.Entries();
       EXPECT_EQ(entries.size(), list.count) << "block size " << blockSize;
       if (!haveFirst) {
         first = entries;
         haveFirst = true;
       }
-      EXPECT_EQ(first, entries)
-          << "block size " << blockSize << ", way " << way;
+      EXPECT_EQ(first, entries) << "block size " << blockSize << ", way " << way;
     }
   }
-  std::remove(path.c_str());
   return first;
 }
 
@@ -181,9 +206,6 @@ struct StringSink : ListSink {
     text.append(data, size);
     writes.push_back(size);
   }
-  void Unwrite(uint64_t size) override {
-    text.resize(text.size() - static_cast<size_t>(size));
-  }
 };
 
 TEST(ScanBuildLog, HandsTheListToItsSinkAsItGoes) {
@@ -194,63 +216,50 @@ TEST(ScanBuildLog, HandsTheListToItsSinkAsItGoes) {
   log += "Compiling ../../" + huge + ".c ...\nCompiling ../../z.c ...\n";
   std::istringstream wholeInput(log);
   SourceFileList whole;
-  ASSERT_TRUE(ScanBuildLog(wholeInput, &whole));
+  ASSERT_EQ(ScanResult::kComplete, ScanBuildLog(wholeInput, &whole).outcome);
 
-  std::istringstream input(log);
-  SourceFileList streamed;
-  StringSink sink;
-  streamed.sink = &sink;
-  ASSERT_TRUE(ScanBuildLog(input, &streamed));
-  EXPECT_TRUE(sink.text == whole.Text());
-  EXPECT_EQ(whole.count, streamed.count);
-  // Nothing is left, and the list never held more than a block's entries,
-  // but with the huge one; its buffer is not kept.
-  EXPECT_EQ(0u, streamed.size());
-  for (const size_t size : sink.writes)
-    EXPECT_TRUE(size <= kScanBlockSize || size > huge.size()) << size;
-  ASSERT_LE(streamed.pieces.size(), 1u);
-  for (const SourceFileList::Piece& piece : streamed.pieces)
-    EXPECT_LT(piece.block.capacity(), huge.size());
-}
-
-// A long line's entry, read again, must still be one line's path: sixteen
-// bytes at a time and the rest one by one, every position is looked at.
-TEST(SlashesInPlace, TurnsBackslashesAndRefusesLineBreaks) {
-  for (size_t size = 0; size <= 40; ++size) {
-    std::string text(size, 'a');
-    for (size_t i = 0; i < size; i += 3)
-      text[i] = '\\';
-    std::string expected = text;
-    for (char& c : expected)
-      c = c == '\\' ? '/' : c;
-    std::string converted = text;
-    EXPECT_TRUE(SlashesInPlace(&converted[0], size));
-    EXPECT_EQ(expected, converted);
-    for (size_t at = 0; at < size; ++at) {
-      for (const char stop : {'\r', '\n', kEndOfText}) {
-        std::string broken = text;
-        broken[at] = stop;
-        EXPECT_FALSE(SlashesInPlace(&broken[0], size)) << size << " " << at;
-      }
-    }
+  for (const Way way : {kString, kPipe}) {
+    SourceFileList streamed;
+    StringSink sink;
+    streamed.sink = &sink;
+    ASSERT_EQ(ScanResult::kComplete,
+              ScanWay(log, way, &streamed, ScanOptions()).outcome);
+    EXPECT_TRUE(sink.text == whole.Text());
+    EXPECT_EQ(whole.count, streamed.count);
+    // Nothing is left, and no write held more than a block's entries, or a
+    // piece of the huge one.
+    EXPECT_EQ(0u, streamed.size());
+    for (const size_t size : sink.writes)
+      EXPECT_LE(size, kScanBlockSize) << size;
   }
 }
 
+// Lines longer than a block, each way: the path of a compile line is read
+// again from the log or kept from its head on; a line that only looks like
+// one until its end gives nothing; of two heads the right one counts.
 TEST(ScanBuildLog, LinesLongerThanABlock) {
   const std::string path(5000, 'p');
   const std::string log = "Compiling ../../" + path + ".c ...\r\n" +
                           std::string(3 * 4096, 'x') + "\n" +
+                          "x Compiling ../../" + path + ".cpp ...\n" +
+                          "\rCompiling ../../" + path + ".c ...\n" +
+                          "Compiling ../../a" + path + " Compiling ..\\..\\b\\" +
+                          path + ".c ...\n" +
                           "Compiling ../../b.c ...\n";
   for (const size_t blockSize : {size_t{100}, size_t{4096}}) {
-    std::istringstream input(log);
-    SourceFileList list;
-    ASSERT_TRUE(ScanBuildLog(input, &list, blockSize));
-    EXPECT_EQ((Entries{path, "b"}), list.Entries());
+    for (const Way way : {kString, kPipe, kFile}) {
+      SourceFileList list;
+      ScanOptions options;
+      options.blockSize = blockSize;
+      ASSERT_EQ(ScanResult::kComplete, ScanWay(log, way, &list, options).outcome);
+      EXPECT_EQ((Entries{path, "b/" + path, "b"}), list.Entries())
+          << blockSize << " " << way;
+    }
   }
 }
 
-// A path this long is turned into its entry where it lies in the buffer,
-// and the list goes on after it.
+// A path this long goes to the list a piece at a time, and the list goes on
+// after it.
 TEST(ScanBuildLog, TenMegabyteLine) {
   std::string path;
   while (path.size() < (10u << 20))
@@ -259,39 +268,19 @@ TEST(ScanBuildLog, TenMegabyteLine) {
   for (char& c : entry)
     if (c == '\\')
       c = '/';
-  // Then a line that only looks like one until its end, and one with the
-  // word twice: what went to a sink from the first must be taken back.
-  const std::string mega(1 << 20, 'm');
   const std::string log = "Compiling ../../" + path + "file.c ...\r\n" +
                           std::string(10 << 20, 'z') + "\n" +
-                          "Compiling ../../" + mega + ".cpp ...\n" +
-                          "Compiling ../../a " + mega + " Compiling ../../" +
-                          mega + ".c ...\n" +
                           "Compiling ../../c.c ...\nCompiling ../../d.c ...\n";
-  const std::string file = testing::TempDir() + "kestrane_ten_megabyte_line.log";
-  std::ofstream(file, std::ios::binary) << log;
-  // As a file, the blocks within each long line are not read again: the
-  // lines after them must still be found, by one thread or two, into the
-  // list or its sink.
-  for (const size_t blockSize : {size_t{4096}, kScanBlockSize}) {
-    for (const int way : {0, 1, 2, 3, 4}) {
+  for (const Way way : {kString, kPipe, kFile}) {
+    for (const bool sunk : {false, true}) {
       SourceFileList list;
       StringSink sink;
-      if (way == 0) {
-        std::istringstream input(log);
-        ASSERT_TRUE(ScanBuildLog(input, &list, blockSize));
-      } else {
-        LogFile input;
-        ASSERT_TRUE(input.Open(file));
-        list.sink = way > 2 ? &sink : nullptr;
-        ASSERT_TRUE(ScanLogFile(input, &list, blockSize, (way - 1) % 2));
-      }
-      EXPECT_EQ(4u, list.count);
-      EXPECT_TRUE(sink.text + list.Text() == entry + "\n" + mega + "\nc\nd\n")
-          << "block size " << blockSize << ", way " << way;
+      list.sink = sunk ? &sink : nullptr;
+      ASSERT_EQ(ScanResult::kComplete, ScanWay(log, way, &list, ScanOptions()).outcome);
+      EXPECT_EQ(3u, list.count);
+      EXPECT_TRUE(sink.text + list.Text() == entry + "\nc\nd\n") << way;
     }
   }
-  std::remove(file.c_str());
 }
 
 // A stream of `repeats` copies of `unit`, made up as it is read.
@@ -323,7 +312,7 @@ TEST(ScanBuildLog, MoreThanFourGiB) {
   RepeatingBuffer buffer(unit, repeats);
   std::istream input(&buffer);
   SourceFileList list;
-  ASSERT_TRUE(ScanBuildLog(input, &list));
+  ASSERT_EQ(ScanResult::kComplete, ScanBuildLog(input, &list).outcome);
   EXPECT_EQ(repeats, list.count);
   EXPECT_EQ(repeats * 6, list.size());  // "big/a\n" each
 }
@@ -347,7 +336,9 @@ TEST(ScanBuildLog, ReportsAReadError) {
   FailingBuffer failing("Compiling ../../a.c ...\n");
   std::istream input(&failing);
   SourceFileList list;
-  EXPECT_FALSE(ScanBuildLog(input, &list, 64));
+  ScanOptions options;
+  options.blockSize = 64;
+  EXPECT_EQ(ScanResult::kReadFailed, ScanBuildLog(input, &list, options).outcome);
 }
 
 TEST(ScanBuildLog, ClosesTheFile) {
@@ -357,7 +348,7 @@ TEST(ScanBuildLog, ClosesTheFile) {
   LogFile input;
   ASSERT_TRUE(input.Open(path));
   SourceFileList list;
-  EXPECT_TRUE(ScanBuildLog(input, &list));
+  EXPECT_EQ(ScanResult::kComplete, ScanBuildLog(input, &list).outcome);
   EXPECT_FALSE(input.is_open());
   EXPECT_EQ(Entries{"a"}, list.Entries());
   std::remove(path.c_str());

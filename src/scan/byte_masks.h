@@ -1,12 +1,13 @@
-// Finding bytes many at a time: 64 bytes of text classified at once into bit
-// masks, one bit per byte, with the vector instructions every processor of
-// its kind has (SSE2 on x86-64, NEON on AArch64; plain code elsewhere). The
-// scan walks the set bits instead of calling into the C runtime per line.
+// Finding bytes sixteen at a time, with the vector instructions every
+// processor of its kind has (SSE2 on x86-64, NEON on AArch64; plain code
+// elsewhere): the scan walks bit masks instead of calling into the C runtime
+// per line. Nothing here reads outside the bytes it is given.
 #ifndef KESTRANE_SCAN_BYTE_MASKS_H_
 #define KESTRANE_SCAN_BYTE_MASKS_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__) || defined(_M_X64) || \
     (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
@@ -22,196 +23,212 @@
 #endif
 
 /// The position of the lowest set bit of `bits`, which is not 0.
-inline int LowestBit(uint64_t bits) {
+inline int LowestBit(uint32_t bits) {
 #if defined(_MSC_VER) && !defined(__clang__)
   unsigned long index;
-  _BitScanForward64(&index, bits);
+  _BitScanForward(&index, bits);
   return static_cast<int>(index);
 #else
-  return __builtin_ctzll(bits);
+  return __builtin_ctz(bits);
 #endif
 }
 
 /// The position of the highest set bit of `bits`, which is not 0.
-inline int HighestBit(uint64_t bits) {
+inline int HighestBit(uint32_t bits) {
 #if defined(_MSC_VER) && !defined(__clang__)
   unsigned long index;
-  _BitScanReverse64(&index, bits);
+  _BitScanReverse(&index, bits);
   return static_cast<int>(index);
 #else
-  return 63 - __builtin_clzll(bits);
+  return 31 - __builtin_clz(bits);
 #endif
 }
 
-/// Bits [0, n) set, for n from 0 to 64.
-inline uint64_t LowBits(int n) {
-  return n >= 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
+/// Sixteen bytes, compared at once; Mask() gives one bit per byte.
+#if defined(KESTRANE_SSE2)
+using Bytes16 = __m128i;
+inline Bytes16 Load16(const char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
-
-/// 64 bytes of text, loaded once and compared as often as needed.
-class Bytes64 {
- public:
-  /// Reads the 64 bytes at `p`, which must all be readable.
-  explicit Bytes64(const char* p) {
-#if defined(KESTRANE_SSE2)
-    for (int i = 0; i < 4; ++i)
-      v_[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+inline Bytes16 Splat(char c) { return _mm_set1_epi8(c); }
+inline Bytes16 Equal(Bytes16 a, Bytes16 b) { return _mm_cmpeq_epi8(a, b); }
+inline Bytes16 And(Bytes16 a, Bytes16 b) { return _mm_and_si128(a, b); }
+inline Bytes16 Or(Bytes16 a, Bytes16 b) { return _mm_or_si128(a, b); }
+inline Bytes16 Xor(Bytes16 a, Bytes16 b) { return _mm_xor_si128(a, b); }
+inline Bytes16 Min(Bytes16 a, Bytes16 b) { return _mm_min_epu8(a, b); }
+inline Bytes16 Max(Bytes16 a, Bytes16 b) { return _mm_max_epu8(a, b); }
+inline void Store16(char* p, Bytes16 v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+inline uint32_t Mask(Bytes16 v) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(v));
+}
 #elif defined(KESTRANE_NEON)
-    for (int i = 0; i < 4; ++i)
-      v_[i] = vld1q_u8(reinterpret_cast<const uint8_t*>(p + 16 * i));
+using Bytes16 = uint8x16_t;
+inline Bytes16 Load16(const char* p) {
+  return vld1q_u8(reinterpret_cast<const uint8_t*>(p));
+}
+inline Bytes16 Splat(char c) { return vdupq_n_u8(static_cast<uint8_t>(c)); }
+inline Bytes16 Equal(Bytes16 a, Bytes16 b) { return vceqq_u8(a, b); }
+inline Bytes16 And(Bytes16 a, Bytes16 b) { return vandq_u8(a, b); }
+inline Bytes16 Or(Bytes16 a, Bytes16 b) { return vorrq_u8(a, b); }
+inline Bytes16 Xor(Bytes16 a, Bytes16 b) { return veorq_u8(a, b); }
+inline Bytes16 Min(Bytes16 a, Bytes16 b) { return vminq_u8(a, b); }
+inline Bytes16 Max(Bytes16 a, Bytes16 b) { return vmaxq_u8(a, b); }
+inline void Store16(char* p, Bytes16 v) {
+  vst1q_u8(reinterpret_cast<uint8_t*>(p), v);
+}
+inline uint32_t Mask(Bytes16 v) {
+  static const uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                    1, 2, 4, 8, 16, 32, 64, 128};
+  const uint8x16_t bits = vandq_u8(v, vld1q_u8(kBits));
+  return static_cast<uint32_t>(vaddv_u8(vget_low_u8(bits))) |
+         static_cast<uint32_t>(vaddv_u8(vget_high_u8(bits))) << 8;
+}
 #else
-    for (int i = 0; i < 64; ++i)
-      v_[i] = static_cast<unsigned char>(p[i]);
-#endif
-  }
-
-  /// Bit i set where byte i is `c`.
-  uint64_t Equal(char c) const {
-#if defined(KESTRANE_SSE2)
-    const __m128i k = _mm_set1_epi8(c);
-    uint64_t mask = 0;
-    for (int i = 0; i < 4; ++i)
-      mask |= static_cast<uint64_t>(static_cast<uint32_t>(
-                  _mm_movemask_epi8(_mm_cmpeq_epi8(v_[i], k))))
-              << (16 * i);
-    return mask;
-#else
-    return EqualEither(c, c);
-#endif
-  }
-
-  /// Bit i set where byte i is `a` or `b`.
-  uint64_t EqualEither(char a, char b) const {
-#if defined(KESTRANE_SSE2)
-    const __m128i ka = _mm_set1_epi8(a);
-    const __m128i kb = _mm_set1_epi8(b);
-    uint64_t mask = 0;
-    for (int i = 0; i < 4; ++i)
-      mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(
-                  _mm_or_si128(_mm_cmpeq_epi8(v_[i], ka),
-                               _mm_cmpeq_epi8(v_[i], kb)))))
-              << (16 * i);
-    return mask;
-#elif defined(KESTRANE_NEON)
-    const uint8x16_t ka = vdupq_n_u8(static_cast<uint8_t>(a));
-    const uint8x16_t kb = vdupq_n_u8(static_cast<uint8_t>(b));
-    // One bit per byte from the four comparisons, by pairwise sums.
-    static const uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128,
-                                      1, 2, 4, 8, 16, 32, 64, 128};
-    const uint8x16_t bits = vld1q_u8(kBits);
-    uint8x16_t t[4];
-    for (int i = 0; i < 4; ++i)
-      t[i] = vandq_u8(vorrq_u8(vceqq_u8(v_[i], ka), vceqq_u8(v_[i], kb)), bits);
-    uint8x16_t sum = vpaddq_u8(vpaddq_u8(t[0], t[1]), vpaddq_u8(t[2], t[3]));
-    sum = vpaddq_u8(sum, sum);
-    return vgetq_lane_u64(vreinterpretq_u64_u8(sum), 0);
-#else
-    uint64_t mask = 0;
-    for (int i = 0; i < 64; ++i)
-      mask |= static_cast<uint64_t>(v_[i] == static_cast<unsigned char>(a) ||
-                                    v_[i] == static_cast<unsigned char>(b))
-              << i;
-    return mask;
-#endif
-  }
-
- private:
-#if defined(KESTRANE_SSE2)
-  __m128i v_[4];
-#elif defined(KESTRANE_NEON)
-  uint8x16_t v_[4];
-#else
-  unsigned char v_[64];
-#endif
+struct Bytes16 {
+  unsigned char b[16];
 };
-
-/// Copies `n` bytes from `from` to `to`, sixteen at a time: up to 15 bytes
-/// more are read after them and written after them.
-inline void CopyLoosely(char* to, const char* from, size_t n) {
-  for (size_t i = 0; i < n; i += 16) {
-#if defined(KESTRANE_SSE2)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
-#elif defined(KESTRANE_NEON)
-    vst1q_u8(reinterpret_cast<uint8_t*>(to + i),
-             vld1q_u8(reinterpret_cast<const uint8_t*>(from + i)));
-#else
-    for (size_t k = 0; k < 16; ++k)
-      to[i + k] = from[i + k];
+inline Bytes16 Load16(const char* p) {
+  Bytes16 v;
+  memcpy(v.b, p, 16);
+  return v;
+}
+inline Bytes16 Splat(char c) {
+  Bytes16 v;
+  memset(v.b, static_cast<unsigned char>(c), 16);
+  return v;
+}
+inline Bytes16 Equal(Bytes16 a, Bytes16 b) {
+  for (int i = 0; i < 16; ++i)
+    a.b[i] = a.b[i] == b.b[i] ? 0xFF : 0;
+  return a;
+}
+inline Bytes16 And(Bytes16 a, Bytes16 b) {
+  for (int i = 0; i < 16; ++i)
+    a.b[i] &= b.b[i];
+  return a;
+}
+inline Bytes16 Or(Bytes16 a, Bytes16 b) {
+  for (int i = 0; i < 16; ++i)
+    a.b[i] |= b.b[i];
+  return a;
+}
+inline Bytes16 Xor(Bytes16 a, Bytes16 b) {
+  for (int i = 0; i < 16; ++i)
+    a.b[i] ^= b.b[i];
+  return a;
+}
+inline Bytes16 Min(Bytes16 a, Bytes16 b) {
+  for (int i = 0; i < 16; ++i)
+    a.b[i] = a.b[i] < b.b[i] ? a.b[i] : b.b[i];
+  return a;
+}
+inline Bytes16 Max(Bytes16 a, Bytes16 b) {
+  for (int i = 0; i < 16; ++i)
+    a.b[i] = a.b[i] > b.b[i] ? a.b[i] : b.b[i];
+  return a;
+}
+inline void Store16(char* p, Bytes16 v) { memcpy(p, v.b, 16); }
+inline uint32_t Mask(Bytes16 v) {
+  uint32_t mask = 0;
+  for (int i = 0; i < 16; ++i)
+    mask |= static_cast<uint32_t>(v.b[i] >> 7) << i;
+  return mask;
+}
 #endif
-  }
+
+/// Bytes16 with bit 5 set in every byte, so that a letter compares equal to
+/// its lower case (and a few other bytes to other ones, which callers check).
+inline Bytes16 FoldCase(Bytes16 v) { return Or(v, Splat(0x20)); }
+
+/// Bytes16 with 0xFF where a byte lies in [low, high], unsigned.
+inline Bytes16 InRange(Bytes16 v, char low, char high) {
+  return Equal(Max(v, Splat(low)), Min(v, Splat(high)));
 }
 
-/// The first position in [0, n) of `p` that holds `a` or `b`, or n. Reads
-/// nothing outside [p, p + n).
+/// The first position in [0, n) of `p` that holds `a` or `b`, or n. Sixteen
+/// bytes at a time; the last sixteen overlap what was looked at already.
 inline size_t FindEither(const char* p, size_t n, char a, char b) {
-  size_t i = 0;
-  for (; i + 64 <= n; i += 64) {
-    const uint64_t found = Bytes64(p + i).EqualEither(a, b);
-    if (found)
-      return i + static_cast<size_t>(LowestBit(found));
+  if (n < 16) {
+    for (size_t i = 0; i < n; ++i)
+      if (p[i] == a || p[i] == b)
+        return i;
+    return n;
   }
-#if defined(KESTRANE_SSE2)
-  // Sixteen at a time; the last sixteen overlap what was looked at already.
-  if (n >= 16) {
-    const __m128i ka = _mm_set1_epi8(a);
-    const __m128i kb = _mm_set1_epi8(b);
-    for (;; i += 16) {
-      if (i + 16 > n)
-        i = n - 16;
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-      const int found = _mm_movemask_epi8(
-          _mm_or_si128(_mm_cmpeq_epi8(v, ka), _mm_cmpeq_epi8(v, kb)));
-      if (found)
-        return i + static_cast<size_t>(LowestBit(static_cast<uint32_t>(found)));
-      if (i + 16 >= n)
-        return n;
-    }
+  const Bytes16 ka = Splat(a);
+  const Bytes16 kb = Splat(b);
+  for (size_t i = 0;; i += 16) {
+    const size_t at = i + 16 <= n ? i : n - 16;
+    const Bytes16 v = Load16(p + at);
+    if (const uint32_t found = Mask(Or(Equal(v, ka), Equal(v, kb))))
+      return at + static_cast<size_t>(LowestBit(found));
+    if (at + 16 == n)
+      return n;
   }
-#elif defined(KESTRANE_NEON)
-  if (n >= 16) {
-    const uint8x16_t ka = vdupq_n_u8(static_cast<uint8_t>(a));
-    const uint8x16_t kb = vdupq_n_u8(static_cast<uint8_t>(b));
-    for (;; i += 16) {
-      if (i + 16 > n)
-        i = n - 16;
-      const uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(p + i));
-      const uint8x16_t equal = vorrq_u8(vceqq_u8(v, ka), vceqq_u8(v, kb));
-      // Four bits per byte.
-      const uint64_t found = vget_lane_u64(
-          vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(equal), 4)), 0);
-      if (found)
-        return i + static_cast<size_t>(LowestBit(found) / 4);
-      if (i + 16 >= n)
-        return n;
-    }
-  }
-#endif
-  for (; i < n; ++i)
-    if (p[i] == a || p[i] == b)
-      return i;
-  return n;
 }
 
 /// The first position in [0, n) of `p` that holds `c`, or n.
 inline size_t Find(const char* p, size_t n, char c) {
+  const Bytes16 k = Splat(c);
   size_t i = 0;
-  for (; i + 64 <= n; i += 64)
-    if (const uint64_t found = Bytes64(p + i).Equal(c))
-      return i + static_cast<size_t>(LowestBit(found));
+  // Four at a time: most text holds none, and one test covers 64 bytes.
+  for (; i + 64 <= n; i += 64) {
+    const Bytes16 a = Equal(Load16(p + i), k);
+    const Bytes16 b = Equal(Load16(p + i + 16), k);
+    const Bytes16 e = Equal(Load16(p + i + 32), k);
+    const Bytes16 d = Equal(Load16(p + i + 48), k);
+    if (Mask(Or(Or(a, b), Or(e, d))) != 0)
+      break;
+  }
   return i + FindEither(p + i, n - i, c, c);
 }
 
 /// The last position in [0, n) of `p` that holds `c`, or n.
 inline size_t FindLast(const char* p, size_t n, char c) {
-  size_t i = n;
-  for (; i >= 64; i -= 64)
-    if (const uint64_t found = Bytes64(p + i - 64).Equal(c))
-      return i - 64 + static_cast<size_t>(HighestBit(found));
-  while (i > 0)
-    if (p[--i] == c)
-      return i;
-  return n;
+  if (n < 16) {
+    for (size_t i = n; i > 0; --i)
+      if (p[i - 1] == c)
+        return i - 1;
+    return n;
+  }
+  const Bytes16 k = Splat(c);
+  for (size_t end = n;; end -= 16) {
+    const size_t at = end >= 16 ? end - 16 : 0;
+    if (const uint32_t found = Mask(Equal(Load16(p + at), k)))
+      return at + static_cast<size_t>(HighestBit(found));
+    if (at == 0)
+      return n;
+  }
+}
+
+/// How many of the `n` bytes at `p` are `c`.
+inline uint64_t Count(const char* p, size_t n, char c) {
+  uint64_t count = 0;
+  size_t i = 0;
+#if defined(KESTRANE_SSE2)
+  // Each byte's matches counted down in its lane (a match is -1), and the
+  // lanes summed before any of them can wrap.
+  const __m128i k = _mm_set1_epi8(c);
+  while (i + 16 <= n) {
+    __m128i lanes = _mm_setzero_si128();
+    for (int round = 0; round < 255 && i + 16 <= n; ++round, i += 16)
+      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(Load16(p + i), k));
+    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    count += static_cast<uint64_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<uint64_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  }
+#else
+  const Bytes16 k = Splat(c);
+  for (; i + 16 <= n; i += 16) {
+    uint32_t m = Mask(Equal(Load16(p + i), k));
+    for (; m; m &= m - 1)
+      ++count;
+  }
+#endif
+  for (; i < n; ++i)
+    count += p[i] == c;
+  return count;
 }
 
 #endif  // KESTRANE_SCAN_BYTE_MASKS_H_

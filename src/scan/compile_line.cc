@@ -62,7 +62,8 @@ bool IsSeparator(unsigned char c) { return Is(kSeparator, c); }
 bool IsExtension(unsigned char c) { return Is(kExtension, c); }
 
 constexpr char kWord[] = "Compiling";
-constexpr size_t kWordLength = sizeof(kWord) - 1;
+constexpr char kLowerWord[] = "compiling";
+static_assert(sizeof(kWord) - 1 == kWordLength, "the word's length");
 // Between the end of the white space after the word and the captured path:
 // two punctuation characters and a separator, twice.
 constexpr size_t kStepsLength = 6;
@@ -70,29 +71,13 @@ constexpr size_t kStepsLength = 6;
 // captured path's dot: the word, one blank, the steps, and the dot itself.
 constexpr size_t kWordToDot = kWordLength + 1 + kStepsLength;
 
-// CR and LF are the characters that the expression's dots do not match.
-
-// Finds the first CR or LF in [from, to), or `to` when there is none.
-size_t FindBreak(const char* s, size_t from, size_t to) {
-  if (from >= to)
-    return to;
-  return from + FindEither(s + from, to - from, '\r', '\n');
+bool IsWordAt(const char* s, size_t at) {
+  return memcmp(s + at, kWord, kWordLength) == 0;
 }
 
-// Finds the last CR or LF in [from, to), given that `from` holds one.
-size_t FindLastBreak(const char* s, size_t from, size_t to) {
-  size_t last = from;
-  for (size_t next = FindBreak(s, from + 1, to); next < to;
-       next = FindBreak(s, next + 1, to))
-    last = next;
-  return last;
-}
-
-// Where the captured path starts if the word Compiling stands at `word`, or 0
-// when the fixed pieces after the word do not fit before `dot`.
-// `breaksBefore`: no CR or LF stands at or after this position up to `dot`.
-size_t PathStartAfterWord(const char* s, size_t word, size_t dot,
-                          size_t breaksBefore) {
+// Where the captured path starts if the word stands at `word`, or 0 when the
+// white space and the steps after the word do not fit before `dot`.
+size_t PathStartAfterWord(const char* s, size_t word, size_t dot) {
   size_t steps = word + kWordLength;
   while (steps < dot && IsSpace(static_cast<unsigned char>(s[steps])))
     ++steps;
@@ -101,9 +86,6 @@ size_t PathStartAfterWord(const char* s, size_t word, size_t dot,
   const auto* p = reinterpret_cast<const unsigned char*>(s + steps);
   if (!IsPunct(p[0]) || !IsPunct(p[1]) || !IsSeparator(p[2]) ||
       !IsPunct(p[3]) || !IsPunct(p[4]) || !IsSeparator(p[5]))
-    return 0;
-  // A CR or LF past the white space would fall into the captured path.
-  if (breaksBefore > steps)
     return 0;
   return steps + kStepsLength;
 }
@@ -121,6 +103,78 @@ std::string_view CompileLinePatternText() {
                                   "[[:space:]]+" +
                                   "[[:punct:]]{3}";
   return text;
+}
+
+namespace {
+
+template <bool kAnyCase>
+size_t FindWordIn(const char* s, size_t n, char stop) {
+  // Candidates begin with the word's first letter, and are compared whole:
+  // most text holds few, and one comparison passes over it.
+  const auto found = [s, n, stop](size_t at) {
+    if (s[at] == stop)
+      return true;
+    if (n - at < kWordLength)
+      return false;
+    for (size_t k = 0; k < kWordLength; ++k) {
+      const char c = kAnyCase ? static_cast<char>(s[at + k] | 0x20) : s[at + k];
+      if (c != (kAnyCase ? kLowerWord[k] : kWord[k]))
+        return false;
+    }
+    return true;
+  };
+  if (n < 16) {
+    for (size_t i = 0; i < n; ++i)
+      if (found(i))
+        return i;
+    return n;
+  }
+  const Bytes16 initial = Splat(kAnyCase ? kLowerWord[0] : kWord[0]);
+  const Bytes16 end = Splat(stop);
+  const auto candidates = [&](size_t at) {
+    const Bytes16 v = Load16(s + at);
+    return Or(Equal(kAnyCase ? FoldCase(v) : v, initial), Equal(v, end));
+  };
+  const auto first = [&](size_t at, uint32_t m) {
+    for (; m; m &= m - 1) {
+      const size_t place = at + static_cast<size_t>(LowestBit(m));
+      if (found(place))
+        return place;
+    }
+    return n;
+  };
+  size_t i = 0;
+  // Sixty-four bytes at a time while they hold no candidate, then sixteen,
+  // the last sixteen overlapping those looked at already.
+  for (; i + 64 <= n; i += 64) {
+    const Bytes16 a = candidates(i);
+    const Bytes16 b = candidates(i + 16);
+    const Bytes16 c = candidates(i + 32);
+    const Bytes16 d = candidates(i + 48);
+    if (Mask(Or(Or(a, b), Or(c, d))) == 0)
+      continue;
+    for (const size_t at : {i, i + 16, i + 32, i + 48}) {
+      const size_t place = first(at, Mask(candidates(at)));
+      if (place != n)
+        return place;
+    }
+  }
+  for (;; i += 16) {
+    const size_t at = i + 16 <= n ? i : n - 16;
+    const size_t place = first(at, Mask(candidates(at)));
+    if (place != n || at + 16 == n)
+      return place;
+  }
+}
+
+}  // namespace
+
+size_t FindWord(const char* s, size_t n, char stop) {
+  return FindWordIn<false>(s, n, stop);
+}
+
+size_t FindWordInAnyCase(const char* s, size_t n, char stop) {
+  return FindWordIn<true>(s, n, stop);
 }
 
 namespace {
@@ -145,70 +199,53 @@ bool MatchTail(const char* s, size_t n, size_t* pathEnd, size_t* dot) {
   return true;
 }
 
-// The rest, once the tail fits: where the captured path starts, or 0.
-size_t MatchHead(const char* s, size_t dot) {
-  // The word may not stand after a CR or LF (the leading dots stop there), and
-  // any CR or LF up to the dot has to lie in the white space after the word.
-  const size_t lastWord = dot - kWordToDot;
-  const size_t firstBreak = FindBreak(s, 0, dot);
-  const size_t lastBreak =
-      firstBreak < dot ? FindLastBreak(s, firstBreak, dot) + 1 : 0;
-  const size_t searchEnd = (firstBreak < lastWord ? firstBreak : lastWord) + 1;
-
-  // Every fitting position of the word is tried and the rightmost kept; the
-  // white-space runs examined after different positions do not overlap, so
-  // the whole search stays linear.
+// The rest, once the tail fits: where the captured path starts, or 0. One
+// pass over the line up to the dot, sixteen bytes at a time, finds the CRs and
+// LFs (the characters that the expression's dots do not match) and the places
+// of the word. The word may not stand after a break, and every break before
+// the dot has to lie in the white space after the word that counts. Of the
+// words that fit, the rightmost counts; the white-space runs examined after
+// different words do not overlap, so the whole stays linear. Should a break
+// lie after the rightmost word's white space, no word before it can hold the
+// break in its white space either: then the line does not match.
+size_t MatchHead(const char* s, size_t n, size_t dot) {
+  const size_t lastWord = dot - kWordToDot;  // the word begins at or before
+  const Bytes16 cr = Splat('\r');
+  const Bytes16 lf = Splat('\n');
+  const Bytes16 initial = Splat(kWord[0]);
+  size_t firstBreak = dot;
+  size_t lastBreak = 0;
   size_t pathStart = 0;
-  for (size_t from = 0; from < searchEnd;) {
-    const size_t word = from + Find(s + from, searchEnd - from, 'C');
-    if (word == searchEnd)
-      break;
-    from = word + 1;
-    if (memcmp(s + word, kWord, kWordLength) != 0)
-      continue;
-    if (size_t start = PathStartAfterWord(s, word, dot, lastBreak)) {
-      pathStart = start;
-      from = start;
-    }
-  }
-  return pathStart;
-}
-
-// MatchHead for a line of a padded buffer whose dot lies within its first
-// 64 or 128 bytes: one or two loads classify them all, and only the places of
-// a C are looked at. 0 also where it cannot tell (a CR before the dot).
-size_t MatchShortHead(const char* s, size_t dot, bool* told) {
-  const size_t lastWord = dot - kWordToDot;
-  uint64_t words[2] = {0, 0};
-  const Bytes64 low(s);
-  uint64_t breaks = low.EqualEither('\r', '\n') &
-                    LowBits(dot < 64 ? static_cast<int>(dot) : 64);
-  words[0] = low.Equal('C') &
-             LowBits(lastWord < 64 ? static_cast<int>(lastWord) + 1 : 64);
-  if (dot > 64) {
-    const Bytes64 high(s + 64);
-    breaks |= high.EqualEither('\r', '\n') & LowBits(static_cast<int>(dot - 64));
-    if (lastWord >= 64)
-      words[1] = high.Equal('C') & LowBits(static_cast<int>(lastWord - 63));
-  }
-  *told = breaks == 0;
-  if (!*told)
-    return 0;
-  size_t pathStart = 0;
-  size_t from = 0;
-  for (int half = 0; half < 2; ++half) {
-    for (uint64_t bits = words[half]; bits; bits &= bits - 1) {
-      const size_t word = 64 * static_cast<size_t>(half) +
-                          static_cast<size_t>(LowestBit(bits));
-      if (word < from || memcmp(s + word, kWord, kWordLength) != 0)
-        continue;
-      if (size_t start = PathStartAfterWord(s, word, dot, 0)) {
-        pathStart = start;
-        from = start;
+  // The sixteen bytes at `at`, of which those in `mask` are the line's
+  // before the dot and not looked at yet.
+  const auto look = [&](size_t at, uint32_t mask) {
+    const Bytes16 v = Load16(s + at);
+    if (uint32_t breaks = Mask(Or(Equal(v, cr), Equal(v, lf)))) {
+      if ((breaks &= mask) != 0) {
+        firstBreak = std::min(firstBreak, at + static_cast<size_t>(LowestBit(breaks)));
+        lastBreak = at + static_cast<size_t>(HighestBit(breaks)) + 1;
       }
     }
+    for (uint32_t m = Mask(Equal(v, initial)) & mask; m; m &= m - 1) {
+      const size_t word = at + static_cast<size_t>(LowestBit(m));
+      if (word > lastWord || word + kWordLength > firstBreak)
+        break;
+      if (word < pathStart || !IsWordAt(s, word))
+        continue;
+      if (const size_t start = PathStartAfterWord(s, word, dot))
+        pathStart = start;
+    }
+  };
+  size_t i = 0;
+  for (; i + 16 <= dot; i += 16)
+    look(i, 0xFFFFu);
+  if (i < dot) {
+    // The last sixteen overlap what was looked at already (a compile line
+    // is longer than sixteen bytes).
+    const size_t at = std::min(i, n - 16);
+    look(at, (0xFFFFu << (i - at)) & ((1u << (dot - at)) - 1));
   }
-  return pathStart;
+  return pathStart != 0 && lastBreak <= pathStart - kStepsLength ? pathStart : 0;
 }
 
 }  // namespace
@@ -218,23 +255,7 @@ bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
   size_t dot = 0;
   if (!MatchTail(line.data(), line.size(), &pathEnd, &dot))
     return false;
-  const size_t pathStart = MatchHead(line.data(), dot);
-  if (pathStart == 0)
-    return false;
-  *sourceFile = line.substr(pathStart, pathEnd - pathStart);
-  return true;
-}
-
-bool MatchPaddedCompileLine(std::string_view line,
-                            std::string_view* sourceFile) {
-  size_t pathEnd = 0;
-  size_t dot = 0;
-  if (!MatchTail(line.data(), line.size(), &pathEnd, &dot))
-    return false;
-  bool told = false;
-  size_t pathStart = dot < 128 ? MatchShortHead(line.data(), dot, &told) : 0;
-  if (!told)
-    pathStart = MatchHead(line.data(), dot);
+  const size_t pathStart = MatchHead(line.data(), line.size(), dot);
   if (pathStart == 0)
     return false;
   *sourceFile = line.substr(pathStart, pathEnd - pathStart);
@@ -268,7 +289,7 @@ void LongLineMatch::Take(const char* data, size_t size) {
     return static_cast<unsigned char>(*place(i));
   };
   // The line's bytes before `data` that may be looked at again.
-  const uint64_t back = begin < 16 ? begin : 16;
+  const uint64_t back = begin < kLookBack ? begin : kLookBack;
   const size_t span = static_cast<size_t>(back) + size;
   const size_t cr = Find(data - back, span, '\r');
   const uint64_t firstCRHere = cr < span ? begin - back + cr : kNone;
@@ -286,17 +307,21 @@ void LongLineMatch::Take(const char* data, size_t size) {
       pendingAt_ = steps;
     }
   }
-  // A word needs its letters, a blank and the steps after it: one in the
-  // last 15 bytes is looked at with the next piece, or cannot fit at all.
-  const uint64_t wordsTo = std::min(end > 15 ? end - 15 : 0, firstCR_);
+  // A word needs its letters, a blank and the steps after it: one that
+  // begins in the last kWordToDot - 1 bytes is looked at with the next piece,
+  // which reads them again, or cannot fit at all.
+  static_assert(kLookBack >= kWordToDot - 1, "a word is looked at whole");
+  const uint64_t wordsTo =
+      std::min(end >= kWordToDot ? end - (kWordToDot - 1) : 0, firstCR_);
   for (uint64_t from = wordsFrom_; from < wordsTo;) {
-    const uint64_t word =
-        from + Find(place(from), static_cast<size_t>(wordsTo - from), 'C');
+    // Words that begin before `wordsTo`, whose letters end before the end.
+    const size_t length = static_cast<size_t>(wordsTo - from) + kWordLength - 1;
+    // No line feed is taken: it stops nothing.
+    const uint64_t word = from + FindWord(place(from), length, '\n');
     if (word >= wordsTo)
       break;
     from = word + 1;
-    if (memcmp(place(word), kWord, kWordLength) != 0 ||
-        !IsSpace(at(word + kWordLength)))
+    if (!IsSpace(at(word + kWordLength)))
       continue;
     uint64_t steps = word + kWordLength + 1;
     while (steps < end && IsSpace(at(steps)))
@@ -350,7 +375,8 @@ void LongLineMatch::CheckSteps(const char* s, uint64_t steps) {
     return;
   previous_ = latest_;
   latest_ = Head{steps, kNone};
-  ++heads_;
+  if (firstPath_ == kNone)
+    firstPath_ = steps + kStepsLength;
 }
 
 bool LongLineMatch::End(uint64_t* begin, uint64_t* end) const {

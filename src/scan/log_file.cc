@@ -28,25 +28,6 @@ void LogFile::CheckEnd(uint64_t end, uint64_t read) {
     failed_ = true;
 }
 
-int64_t LogFile::ReadAt(uint64_t offset, char* data, size_t size) {
-  size_t got = 0;
-  while (got < size) {
-    const int64_t read =
-        ReadSome(static_cast<int64_t>(offset + got), data + got, size - got);
-    if (read < 0) {
-      failed_ = true;
-      return -1;
-    }
-    if (read == 0) {
-      // Past the end is no cut: a thread may look beyond it.
-      CheckEnd(offset + got, got > 0 ? offset + got : 0);
-      break;
-    }
-    got += static_cast<size_t>(read);
-  }
-  return static_cast<int64_t>(got);
-}
-
 std::streamsize LogFile::xsgetn(char* data, std::streamsize size) {
   std::streamsize got = 0;
   // What underflow() holds comes first.
@@ -82,4 +63,33 @@ LogFile::int_type LogFile::underflow() {
     return traits_type::eof();
   setg(before ? held_ : next, next, next + 1);
   return traits_type::to_int_type(*next);
+}
+
+LogFile::pos_type LogFile::seekoff(off_type offset, std::ios_base::seekdir way,
+                                   std::ios_base::openmode which) {
+  // Only a regular file can be read again; the bytes underflow() holds
+  // were read from before `position_`.
+  if (sizeAtOpen_ < 0 || !(which & std::ios_base::in))
+    return pos_type(off_type(-1));
+  const auto held = static_cast<uint64_t>(egptr() - gptr());
+  const auto now = static_cast<off_type>(position_ - held);
+  off_type target;
+  if (way == std::ios_base::beg)
+    target = offset;
+  else if (way == std::ios_base::cur)
+    target = now + offset;
+  else
+    return pos_type(off_type(-1));
+  if (target < 0)
+    return pos_type(off_type(-1));
+  if (target != now) {
+    setg(nullptr, nullptr, nullptr);
+    position_ = static_cast<uint64_t>(target);
+  }
+  return pos_type(target);
+}
+
+LogFile::pos_type LogFile::seekpos(pos_type position,
+                                   std::ios_base::openmode which) {
+  return seekoff(off_type(position), std::ios_base::beg, which);
 }

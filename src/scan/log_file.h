@@ -2,13 +2,13 @@
 #ifndef KESTRANE_SCAN_LOG_FILE_H_
 #define KESTRANE_SCAN_LOG_FILE_H_
 
-#include <atomic>
 #include <cstdint>
 #include <streambuf>
 #include <string>
 
 /// A log read straight from the system into the reader's own buffer, without
-/// the C runtime's buffering in between, as a stream buffer for the scan.
+/// the C runtime's buffering in between, as a stream buffer for the scan. A
+/// regular file can be read again at any place (seekg); other files cannot.
 ///
 /// A regular file that shrinks while it is read (truncated, rewritten by the
 /// build that makes it) has not been read whole, though its reading ended
@@ -29,16 +29,15 @@ class LogFile : public std::streambuf {
   /// The size of a regular file when it was opened; -1 for other files.
   int64_t size() const { return sizeAtOpen_; }
 
-  /// Reads up to `size` bytes of a regular file at `offset`, fewer only at
-  /// its end; -1 when reading failed. Several threads may read at once.
-  int64_t ReadAt(uint64_t offset, char* data, size_t size);
-
   /// Reading failed before the end, or the file shrank while it was read.
   bool failed() const { return failed_; }
 
  protected:
   std::streamsize xsgetn(char* data, std::streamsize size) override;
   int_type underflow() override;
+  pos_type seekoff(off_type offset, std::ios_base::seekdir way,
+                   std::ios_base::openmode which) override;
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
 
  private:
   using NativeFile = intptr_t;  // a descriptor, or a Windows handle
@@ -59,7 +58,7 @@ class LogFile : public std::streambuf {
   NativeFile file_ = kNoFile;
   int64_t sizeAtOpen_ = -1;  // -1: not a regular file
   uint64_t position_ = 0;
-  std::atomic<bool> failed_{false};
+  bool failed_ = false;
   char held_[2] = {};  // underflow()'s byte, and the one before it
 };
 

@@ -21,7 +21,7 @@ TEST(LogFile, ACutLogIsAFailedRead) {
       {"cut below what was read", 100, true},
       {"cut above what was read", 60000, true},
   };
-  // Read as a stream, and block by block at places of their own.
+  // Read on, and read again from a place of its own.
   for (const auto& c : cases) {
     for (const bool positional : {false, true}) {
       SCOPED_TRACE(c.name);
@@ -35,13 +35,12 @@ TEST(LogFile, ACutLogIsAFailedRead) {
       else
         std::filesystem::resize_file(path, c.resizedTo);
       for (uint64_t at = 4096;; at += 4096) {
-        const int64_t got = positional ? log.ReadAt(at, &buffer[0], 4096)
-                                       : log.sgetn(&buffer[0], 4096);
+        if (positional)
+          log.pubseekpos(static_cast<std::streamoff>(at));
+        const int64_t got = log.sgetn(&buffer[0], 4096);
         if (got < 4096)
           break;
       }
-      // Reading past the end is no cut.
-      EXPECT_EQ(0, log.ReadAt(1 << 20, &buffer[0], 4096));
       EXPECT_EQ(c.failed, log.failed()) << (positional ? "positional" : "stream");
     }
   }

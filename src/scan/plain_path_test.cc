@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "scan/file_scan.h"
 #include "scan/plain_path.h"
 #include "scan/scan.h"
 
@@ -15,92 +14,126 @@ namespace {
 struct PathCase {
   const char* name;
   std::string entry;
-  bool plain;
+  bool plain;         // under --strict
+  bool withBlanks;    // under --strict --allow-blanks
 };
 
 TEST(IsPlainRelativePath, AcceptsOnlyPortableRelativePaths) {
+  std::string longest;  // of components shorter than the longest
+  while (longest.size() < kLongestPlainPath)
+    longest += longest.size() % 200 == 199 ? '/' : 'a';
+  const std::string component(kLongestPlainComponent, 'c');
   const PathCase cases[] = {
-      {"portable characters", "src/App_2/main-v1.0", true},
-      {"one component", "main", true},
-      {"a dot component and a dot file", "./src/.hidden", true},
-      {"dots inside a name", "a..b/...", true},
-      {"empty entry", "", false},
-      {"absolute", "/etc/passwd", false},
-      {"empty component", "src//a", false},
-      {"trailing separator", "src/", false},
-      {"parent step", "src/../../x", false},
-      {"parent step alone", "..", false},
-      {"option", "src/-o", false},
-      {"option first", "-wrapper", false},
-      {"drive letter", "C:/Work/x", false},
-      {"UNC path (backslashes became slashes)", "//server/share/x", false},
-      {"blank", "My Dir/a", false},
-      {"shell", ";id>/tmp/pwned;echo", false},
-      {"make variable", "$(shell id)", false},
-      {"generator expression", "a$<SEMICOLON>b", false},
-      {"response file", "@rsp", false},
-      {"quote", "a\"b", false},
-      {"comment", "a#b", false},
-      {"NUL", std::string("a\0b", 3), false},
-      {"escape sequence", "\x1b]0;title\x07", false},
-      {"UTF-8", "Quelle/\xc3\x9c" "bersicht", false},
+      {"portable characters", "src/App_2/main-v1.0", true, true},
+      {"one component", "main", true, true},
+      {"a dot component and a dot file", "./src/.hidden", true, true},
+      {"dots inside a name", "a..b/...", true, true},
+      {"every letter and digit, sixteen at a time",
+       "ABCDEFGHIJKLMNOPQRSTUVWXYZ/abcdefghijklmnopqrstuvwxyz/0123456789", true, true},
+      {"empty entry", "", false, false},
+      {"absolute", "/etc/passwd", false, false},
+      {"empty component", "src//a", false, false},
+      {"trailing separator", "src/", false, false},
+      {"parent step", "src/../../x", false, false},
+      {"parent step alone", "..", false, false},
+      {"option", "src/-o", false, false},
+      {"option first", "-wrapper", false, false},
+      {"drive letter", "C:/Work/x", false, false},
+      {"UNC path (backslashes became slashes)", "//server/share/x", false, false},
+      {"shell", ";id>/tmp/pwned;echo", false, false},
+      {"make variable", "$(shell id)", false, false},
+      {"generator expression", "a$<SEMICOLON>b", false, false},
+      {"response file", "@rsp", false, false},
+      {"quote", "a\"b", false, false},
+      {"comment", "a#b", false, false},
+      {"NUL", std::string("a\0b", 3), false, false},
+      {"escape sequence", "\x1b]0;title\x07", false, false},
+      {"UTF-8", "Quelle/\xc3\x9c" "bersicht", false, false},
+      {"a blank inside a name", "Source Files/main", false, true},
+      {"blanks at a component's ends", "Source/ main", false, false},
+      {"blank before a separator", "Source /main", false, false},
+      {"two blanks", "a  b", false, false},
+      {"tab", "a\tb", false, false},
+      {"devices", "src/app/aux", false, false},
+      {"device in capitals, first", "COM1", false, false},
+      {"device with extensions", "src/AUX.old", false, false},
+      {"device with a blank before the dot", "NUL .x", false, false},
+      {"printer ports 0 to 9", "lpt0/LPT9", false, false},
+      {"names that only begin like devices", "COM10/console/auxiliary/nul2/conn", true, true},
+      {"the longest entry", longest, true, true},
+      {"one byte longer", longest + "a", false, false},
+      {"the longest component", component + "/" + component, true, true},
+      {"a component one byte longer", "a/" + component + "c", false, false},
   };
   for (const PathCase& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.plain, IsPlainRelativePath(c.entry));
-    // In pieces, as a long line's entry is checked: split anywhere.
-    for (size_t split = 0; split <= c.entry.size(); ++split) {
-      PlainPathCheck check;
-      const std::string_view entry = c.entry;
-      EXPECT_EQ(c.plain, check.Take(entry.substr(0, split)) &&
-                             check.Take(entry.substr(split)) && check.End())
-          << split;
+    EXPECT_EQ(c.withBlanks, IsPlainRelativePath(c.entry, true));
+  }
+}
+
+// Each byte, alone and at every place of a sixteen-byte stretch.
+TEST(IsPlainRelativePath, PortableBytes) {
+  for (int byte = 0; byte < 256; ++byte) {
+    const char c = static_cast<char>(byte);
+    const bool portable = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+    for (size_t at = 0; at < 17; ++at) {
+      std::string entry(17, 'x');
+      entry[at] = c;
+      // A separator between two names; no option.
+      const bool plain = (portable && !(c == '-' && at == 0)) ||
+                         (c == '/' && at > 0 && at < 16);
+      EXPECT_EQ(plain, IsPlainRelativePath(entry))
+          << byte << " at " << at;
     }
   }
 }
 
 // A strict scan keeps the entries before the first it refuses, and tells
-// that one with its line number, whichever block it lies in.
+// that one with its line number, whichever block it lies in. An entry
+// longer than a block is checked as it is read again, or as it was kept;
+// the message gets its beginning and its length.
 TEST(ScanBuildLog, StrictStopsAtTheFirstRefusedEntry) {
-  const std::string log =
-      "Compiling ../../src/a.c ...\r\n"
-      "noise\n"
-      "Compiling ../../src\\b.c ...\n"
-      "Compiling ../../x/../../evil.c ...\n"
-      "Compiling ../../\x1b[2J.c ...\n";
-  for (const size_t blockSize : {size_t{3}, kScanBlockSize}) {
-    std::istringstream input(log);
-    SourceFileList list;
-    list.strict = true;
-    EXPECT_FALSE(ScanBuildLog(input, &list, blockSize));
-    EXPECT_EQ("src/a\nsrc/b\n", list.Text());
-    EXPECT_EQ(4u, list.refused.line);
-    EXPECT_EQ("x/../../evil", list.refused.entry);
+  // Long lines, of short entries and of one too long to be plain.
+  const std::string blanks(1 << 20, ' ');
+  const std::string huge = std::string(1 << 20, 'b') + "/x";
+  const struct {
+    std::string log;
+    std::string listed;
+    uint64_t line;
+    std::string entry;  // its beginning, where it is long
+    uint64_t length;
+  } cases[] = {
+      {"Compiling ../../src/a.c ...\r\n"
+       "noise\n"
+       "Compiling ../../src\\b.c ...\n"
+       "Compiling ../../x/../../evil.c ...\n"
+       "Compiling ../../\x1b[2J.c ...\n",
+       "src/a\nsrc/b\n", 4, "x/../../evil", 12},
+      {"Compiling ../../a.c" + blanks + "...\nCompiling ../../" + huge +
+           ".c ...\nCompiling ../../z.c ...\n",
+       "a\n", 2, huge.substr(0, 256), huge.size()},
+      {"\nCompiling ../../a.c" + blanks + "...\nCompiling ../../src/CON.c" + blanks +
+           "...\n",
+       "a\n", 3, "src/CON", 7},
+      {"\nCompiling ../../.c" + blanks + "...\n", "", 2, "", 0},
+  };
+  for (const auto& c : cases) {
+    for (const size_t blockSize : {size_t{3}, size_t{1} << 18}) {
+      std::istringstream input(c.log);
+      SourceFileList list;
+      ScanOptions options;
+      options.strict = true;
+      options.blockSize = blockSize;
+      const ScanResult result = ScanBuildLog(input, &list, options);
+      EXPECT_EQ(ScanResult::kRefused, result.outcome);
+      EXPECT_TRUE(c.listed == list.Text()) << blockSize << " " << list.Text().substr(0, 40);
+      EXPECT_EQ(c.line, result.refusedLine);
+      EXPECT_EQ(c.entry, result.refusedEntry);
+      EXPECT_EQ(c.length, result.refusedLength);
+    }
   }
-}
-
-// An entry longer than a block of a log file is checked as it is read
-// again; the message gets its beginning and its length.
-TEST(ScanLogFile, StrictRefusesALongEntryByItsBeginningAndLength) {
-  const std::string good(3 << 20, 'g');
-  const std::string bad = std::string(1 << 20, 'b') + "/../x";
-  const std::string log = "Compiling ../../" + good + ".c ...\n" +
-                          "Compiling ../../" + bad + ".c ...\nCompiling ../../z.c ...\n";
-  const std::string path = testing::TempDir() + "kestrane_strict_long_entry.log";
-  std::ofstream(path, std::ios::binary) << log;
-  for (const int workers : {0, 1}) {
-    LogFile file;
-    ASSERT_TRUE(file.Open(path));
-    SourceFileList list;
-    list.strict = true;
-    EXPECT_FALSE(ScanLogFile(file, &list, 1 << 18, workers));
-    EXPECT_EQ(1u, list.count);
-    EXPECT_EQ(2u, list.refused.line);
-    EXPECT_EQ(bad.size(), list.refused.length);
-    EXPECT_EQ(bad.substr(0, list.refused.entry.size()), list.refused.entry);
-    EXPECT_GE(list.refused.entry.size(), 201u);  // enough for the message
-  }
-  std::remove(path.c_str());
 }
 
 }  // namespace

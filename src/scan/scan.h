@@ -1,5 +1,26 @@
 // Build-log scanning: recognising the lines of a supplier's build log that
 // announce a compiled source file, and collecting those files in log order.
+//
+// Words of the scan, each with one meaning:
+//   line       the log's bytes up to a line feed; one CR before the line feed
+//              belongs to the line end, not to the line.
+//   word       "Compiling", the word a compile line holds.
+//   steps      the six bytes after the word's white space: two punctuation
+//              characters and a separator, twice ("../../").
+//   head       a place of the word followed by white space and steps: where a
+//              compile line's path may begin.
+//   path       what the expression captures: from after the steps to the
+//              extension, as the log spells it.
+//   tail       what ends a compile line: white space and three punctuation
+//              characters.
+//   entry      the path cut at its last dot, backslashes turned into slashes:
+//              one line of the list.
+//   block      what one read brings in; the scan looks at a block's lines.
+//   carry      the unfinished last line of a block, moved to the front of the
+//              next.
+//   long line  a line longer than half a block: followed through the blocks
+//              by LongLineMatch, which keeps positions, not text.
+//   Ctrl-Z     byte 0x1A, the end of text: the log ends there.
 #ifndef KESTRANE_SCAN_SCAN_H_
 #define KESTRANE_SCAN_SCAN_H_
 
@@ -20,43 +41,53 @@
 std::string_view CompileLinePatternText();
 
 /// True when the whole of `line` is a compile line; `sourceFile` then holds the
-/// captured source path. On false, `sourceFile` is left as it was.
-/// Linear in the line's length, no recursion, no allocation beyond the copy.
-bool MatchCompileLine(std::string_view line, std::string* sourceFile);
-
-/// As above, but `sourceFile` views the path inside `line` instead of copying.
+/// captured path. On false, `sourceFile` is left as it was. Linear in the
+/// line's length, no recursion; the scan calls it on every line that holds
+/// the word.
 bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
 
-/// As above, for a line after which 128 bytes may be read (and are): faster
-/// on the short lines that logs are made of.
-bool MatchPaddedCompileLine(std::string_view line,
-                            std::string_view* sourceFile);
+/// As above, with the path copied.
+bool MatchCompileLine(std::string_view line, std::string* sourceFile);
 
-/// MatchCompileLine for a line too long to hold, read in pieces: only a few
+/// The length of the word, "Compiling".
+constexpr size_t kWordLength = 9;
+
+/// The first place in [0, n) where the word stands whole, or where the byte
+/// `stop` stands, whichever comes first; n when there is neither. A line
+/// without the word cannot match, so the scan looks for it, and for the
+/// Ctrl-Z that ends a log, before anything else.
+size_t FindWord(const char* s, size_t n, char stop);
+/// The same with the word in any letter case, for lines to be explained.
+size_t FindWordInAnyCase(const char* s, size_t n, char stop);
+
+/// MatchCompileLine for a line too long to hold, taken in pieces: only a few
 /// positions of it are kept, so a line of any length costs no memory.
 class LongLineMatch {
  public:
+  /// Bytes before a piece that Take() reads again: a word that straddles two
+  /// pieces is found from the second.
+  static constexpr size_t kLookBack = 16;
+
   /// The next `size` bytes of the line, none of them its line feed. The
-  /// line's 16 bytes before them (or as many as it has) are readable before
-  /// `data`.
+  /// line's kLookBack bytes before them (or as many as it has) are readable
+  /// before `data`.
   void Take(const char* data, size_t size);
   /// The line ended after what was taken, perhaps with the CR of its CR LF.
   /// True when it is a compile line: bytes [*begin, *end) of the line are
-  /// then its captured path up to the path's last dot.
+  /// then its path up to the path's last dot.
   bool End(uint64_t* begin, uint64_t* end) const;
 
   /// The bytes taken so far.
   uint64_t size() const { return taken_; }
-  /// How many places of the word were found whose steps follow them, and
-  /// where the entry of the last of them would begin.
-  uint64_t heads() const { return heads_; }
-  uint64_t lastHeadEntry() const { return latest_.steps + kStepsLength; }
+  /// Where the path of the line's first head would begin; kNone until a
+  /// head was found. Every path the line may have begins there or later,
+  /// and the piece in which the head was found holds that place.
+  uint64_t firstPath() const { return firstPath_; }
+  static constexpr uint64_t kNone = ~uint64_t{0};
 
  private:
-  static constexpr uint64_t kNone = ~uint64_t{0};
   static constexpr uint64_t kStepsLength = 6;
-  // A place of the word whose white space and steps fit: where the steps
-  // begin, and the first CR at or after there.
+  // A head: where its steps begin, and the first CR at or after there.
   struct Head {
     uint64_t steps = kNone;
     uint64_t carriageReturn = kNone;
@@ -69,13 +100,13 @@ class LongLineMatch {
   void CheckSteps(const char* s, uint64_t steps);
 
   uint64_t taken_ = 0;
-  uint64_t heads_ = 0;
   uint64_t wordsFrom_ = 0;   // places of the word before this were looked at
   uint64_t firstCR_ = kNone;
   // A word whose white space runs on past what was taken: it is looked at
   // again from `pendingAt_`.
   uint64_t pendingWord_ = kNone;
   uint64_t pendingAt_ = 0;
+  uint64_t firstPath_ = kNone;
   Head latest_;    // the rightmost head found,
   Head previous_;  // and the one before: the only one that may still count
                    // if the rightmost lies past the dot
@@ -91,19 +122,9 @@ class ListSink {
   /// Takes the next `size` bytes of the text. A sink whose writing failed
   /// keeps that failure to itself and drops what follows.
   virtual void Write(const char* data, size_t size) = 0;
-  /// Drops the last `size` bytes it took, none of them a line feed: the
-  /// scan may hand over an entry before it knows that the line has one.
-  virtual void Unwrite(uint64_t size) = 0;
 
  protected:
   ~ListSink() = default;
-};
-
-/// The first entry of a log that a strict scan refused.
-struct RefusedEntry {
-  uint64_t line = 0;  // its line in the log, counted from 1; 0: none refused
-  std::string entry;  // as it would have been listed, or its beginning
-  uint64_t length = 0;  // its length, where `entry` holds only its beginning
 };
 
 /// The compiled source files, in the order of their lines in the log.
@@ -111,45 +132,37 @@ struct RefusedEntry {
 /// Kept as the text of the list file itself: every entry followed by a line
 /// feed. An entry never holds a line feed (lines end there), so the text is
 /// its own index, and a log with millions of compile lines costs a few large
-/// blocks instead of one allocation per entry. The text lies in pieces that
-/// are never moved once written, so the list grows without copying itself.
-/// Duplicates and empty entries stay, in their places.
+/// blocks instead of one allocation per entry. Duplicates and empty entries
+/// stay, in their places.
 struct SourceFileList {
-  /// Bytes [begin, end) of `block` are the next stretch of the text.
+  /// Bytes [0, used) of `block` are the next stretch of the text.
   struct Piece {
     MemoryBlock block;
-    size_t begin = 0;
-    size_t end = 0;
+    size_t used = 0;
   };
   std::vector<Piece> pieces;
   uint64_t count = 0;
-  /// When set, the scan hands the text to the sink as it goes, and the list
-  /// keeps only what it has not handed over yet.
+  /// When set, the text goes to the sink, and the list keeps only what it
+  /// has not handed over yet.
   ListSink* sink = nullptr;
-  /// When set, every entry must be a plain relative path (plain_path.h): the
-  /// scan stops at the first that is not and tells it in `refused`.
-  bool strict = false;
-  RefusedEntry refused;
 
   void Clear();
-  /// Room for `length` more bytes of text, to be filled with one entry and
-  /// its line feed and then taken with Extend(length); null when memory ran
-  /// out.
-  char* Reserve(size_t length);
-  void Extend(size_t length) {
-    pieces.back().end += length;
-    ++count;
+  /// Room for `length` bytes at the end of the text, to be taken with
+  /// Extend(); null when memory ran out.
+  char* Room(size_t length) {
+    if (!pieces.empty()) {
+      Piece& last = pieces.back();
+      if (last.block.capacity() - last.used >= length)
+        return last.block.data() + last.used;
+    }
+    return NewPiece(length);
   }
+  void Extend(size_t length) { pieces.back().used += length; }
+  /// Appends `size` bytes of text: an entry, or a piece of one.
+  bool AppendText(const char* text, size_t size);
   /// Appends `entry` and its line feed; false when memory ran out.
   bool Append(std::string_view entry);
-  /// Appends `size` bytes of text that hold `entries` entries, each with its
-  /// line feed: handed to the sink at once where there is one.
-  bool AppendEntries(const char* text, size_t size, uint64_t entries);
-  /// Makes bytes [begin, end) of `block`, one entry and its line feed, the
-  /// next stretch of the text, without copying them.
-  void Adopt(MemoryBlock block, size_t begin, size_t end);
-  /// Hands the text held to the sink, keeping a block of ordinary size for
-  /// what comes next.
+  /// Hands the text held to the sink, keeping a block for what comes next.
   void Drain();
 
   /// The size of the text held, in bytes.
@@ -157,10 +170,38 @@ struct SourceFileList {
   /// The whole text, and the entries one by one: for small lists and tests.
   std::string Text() const;
   std::vector<std::string> Entries() const;
+
+ private:
+  char* NewPiece(size_t length);
 };
 
-/// Read size used by ScanBuildLog unless a caller asks for another.
+/// Read size of ScanBuildLog unless a caller asks for another.
 constexpr size_t kScanBlockSize = size_t{1} << 20;
+
+/// How a log is to be scanned.
+struct ScanOptions {
+  /// Every entry must be a plain relative path (plain_path.h): the scan stops
+  /// at the first that is not.
+  bool strict = false;
+  /// With `strict`: a blank may stand inside a component.
+  bool allowBlanks = false;
+  size_t blockSize = kScanBlockSize;
+};
+
+/// How a scan ended.
+struct ScanResult {
+  enum Outcome {
+    kComplete,    // the log was read to its end
+    kReadFailed,  // reading failed before the end, or memory ran out
+    kRefused,     // a strict scan refused an entry
+  };
+  Outcome outcome = kComplete;
+  // The entry refused: its line in the log, counted from 1, and the entry as
+  // it would have been listed, or its beginning, and its length.
+  uint64_t refusedLine = 0;
+  std::string refusedEntry;
+  uint64_t refusedLength = 0;
+};
 
 /// Reads the build log from `input` to its end and fills `list` with one entry
 /// per compile line: the captured path with everything from its last dot cut
@@ -172,16 +213,14 @@ constexpr size_t kScanBlockSize = size_t{1} << 20;
 /// one log gives one list on every platform. A log that begins with a UTF-16
 /// byte-order mark is read as UTF-16 and scanned as its UTF-8 text; any other
 /// log is bytes, as they stand. With a sink, the list is handed to it after
-/// every block and at the end. Returns false when reading failed before the
-/// end of the input, memory ran out, or a strict scan refused an entry
-/// (`list->refused` then tells which); `list` holds what was found until
-/// then.
-/// `workers` more threads help with the scan (see build_log.cc).
-bool ScanBuildLog(std::istream& input, SourceFileList* list,
-                  size_t blockSize = kScanBlockSize, int workers = 0);
+/// every block and at the end. `list` holds what was found until the scan
+/// ended.
+ScanResult ScanBuildLog(std::istream& input, SourceFileList* list,
+                        const ScanOptions& options = ScanOptions());
 
 /// As above, for the log opened by the driver; closes it before returning.
-/// A log that could not be read whole (see LogFile) gives false as well.
-bool ScanBuildLog(LogFile& input, SourceFileList* list);
+/// A log that could not be read whole (see LogFile) counts as a failed read.
+ScanResult ScanBuildLog(LogFile& input, SourceFileList* list,
+                        const ScanOptions& options = ScanOptions());
 
 #endif  // KESTRANE_SCAN_SCAN_H_

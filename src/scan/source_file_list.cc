@@ -11,89 +11,69 @@ namespace {
 constexpr size_t kFirstPiece = size_t{64} << 10;
 constexpr size_t kSecondPiece = size_t{2} << 20;
 constexpr size_t kMaxDoublings = 3;  // up to 16 MiB
-constexpr size_t kLargestPiece = kSecondPiece << kMaxDoublings;
 
 }  // namespace
 
 void SourceFileList::Clear() {
   pieces.clear();
   count = 0;
-  refused = RefusedEntry();
 }
 
-char* SourceFileList::Reserve(size_t length) {
-  size_t capacity = kFirstPiece;
-  if (!pieces.empty()) {
-    Piece& last = pieces.back();
-    if (last.block.capacity() - last.end >= length)
-      return last.block.data() + last.end;
-    capacity = kSecondPiece << std::min(pieces.size() - 1, kMaxDoublings);
-  }
+char* SourceFileList::NewPiece(size_t length) {
+  const size_t capacity =
+      pieces.empty() ? kFirstPiece
+                     : kSecondPiece << std::min(pieces.size() - 1, kMaxDoublings);
   MemoryBlock block(std::max(capacity, length));
   if (!block.data())
     return nullptr;
-  pieces.push_back(Piece{std::move(block), 0, 0});
+  pieces.push_back(Piece{std::move(block), 0});
   return pieces.back().block.data();
 }
 
-bool SourceFileList::Append(std::string_view entry) {
-  char* out = Reserve(entry.size() + 1);
-  if (!out)
-    return false;
-  if (!entry.empty())
-    memcpy(out, entry.data(), entry.size());
-  out[entry.size()] = '\n';
-  Extend(entry.size() + 1);
-  return true;
-}
-
-bool SourceFileList::AppendEntries(const char* text, size_t size,
-                                   uint64_t entries) {
-  count += entries;
+bool SourceFileList::AppendText(const char* text, size_t size) {
   if (sink) {
     Drain();  // what came before goes first
-    if (size > 0)
-      sink->Write(text, size);
+    sink->Write(text, size);
     return true;
   }
-  if (size == 0)
-    return true;
-  char* out = Reserve(size);
+  char* out = Room(size);
   if (!out)
     return false;
-  memcpy(out, text, size);
-  pieces.back().end += size;
+  if (size > 0)
+    memcpy(out, text, size);
+  Extend(size);
   return true;
 }
 
-void SourceFileList::Adopt(MemoryBlock block, size_t begin, size_t end) {
-  pieces.push_back(Piece{std::move(block), begin, end});
+bool SourceFileList::Append(std::string_view entry) {
+  if (!AppendText(entry.data(), entry.size()) || !AppendText("\n", 1))
+    return false;
   ++count;
+  return true;
 }
 
 void SourceFileList::Drain() {
-  if (pieces.empty())
-    return;
-  for (const Piece& piece : pieces)
-    sink->Write(piece.block.data() + piece.begin, piece.end - piece.begin);
-  // The block of a huge entry goes; an ordinary one takes the next entries.
-  MemoryBlock last = std::move(pieces.back().block);
-  pieces.clear();
-  if (last.capacity() <= kLargestPiece)
-    pieces.push_back(Piece{std::move(last), 0, 0});
+  for (Piece& piece : pieces) {
+    if (piece.used > 0)
+      sink->Write(piece.block.data(), piece.used);
+    piece.used = 0;
+  }
+  // The last block takes what comes next.
+  if (pieces.size() > 1)
+    pieces.erase(pieces.begin(), pieces.end() - 1);
 }
 
 uint64_t SourceFileList::size() const {
   uint64_t total = 0;
   for (const Piece& piece : pieces)
-    total += piece.end - piece.begin;
+    total += piece.used;
   return total;
 }
 
 std::string SourceFileList::Text() const {
   std::string text;
   for (const Piece& piece : pieces)
-    text.append(piece.block.data() + piece.begin, piece.end - piece.begin);
+    text.append(piece.block.data(), piece.used);
   return text;
 }
 
