@@ -35,7 +35,7 @@ file(WRITE "${doc_dir}/changelog"
 "${CPACK_PACKAGE_NAME} (${CPACK_PACKAGE_VERSION}) unstable; urgency=medium
 
   * Kestrane ${CPACK_PACKAGE_VERSION}, built from its sources; README.md
-    tells what it does.
+    tells what it does, CHANGELOG.md what changed.
 
  -- ${CPACK_PACKAGE_CONTACT}  ${date}
 ")

@@ -26,6 +26,7 @@ INSTALLED = [
     "bin/kestrane",
     "share/man/man1/kestrane.1",
     "share/doc/kestrane/README.md",
+    "share/doc/kestrane/CHANGELOG.md",
     "share/doc/kestrane/LICENSE",
     "share/kestrane/kestrane.mk",
     "lib*/cmake/Kestrane/KestraneConfig.cmake",
