@@ -6,9 +6,14 @@
 #   ELF (Linux and the like): a stack protector for functions with arrays or
 #   addresses taken (-fstack-protector-strong), the C library's checked
 #   buffer functions (_FORTIFY_SOURCE, level 3 where the compiler can size
-#   objects at run time, else 2), control-flow protection on x86 (CET,
-#   -fcf-protection), a position-independent executable, and relocations
-#   made read-only after start-up, all bound then (full RELRO, BIND_NOW).
+#   objects at run time, else 2), a position-independent executable, and
+#   relocations made read-only after start-up, all bound then (full RELRO,
+#   BIND_NOW). On x86, -fcf-protection marks the objects for CET (indirect
+#   branch tracking and shadow stacks), but the linker marks a program only
+#   when every object it links is marked, and Debian 12's C library start
+#   files (Scrt1.o, crti.o, crtn.o) and its atexit (libc_nonshared.a) are
+#   not: there the program carries no CET mark and neither is in effect.
+#   It takes effect, with no change here, where the C library's are marked.
 #   Windows: ASLR with high-entropy addresses and NX. MSVC gives those, and
 #   its stack protector (/GS), by default; with MinGW-w64 they are asked for.
 #

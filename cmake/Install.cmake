@@ -27,7 +27,7 @@ endif()
 
 install(TARGETS kestrane EXPORT KestraneTargets
         RUNTIME DESTINATION ${KESTRANE_BIN_DIR})
-install(FILES README.md DESTINATION ${KESTRANE_DOC_DIR})
+install(FILES README.md CHANGELOG.md DESTINATION ${KESTRANE_DOC_DIR})
 install(FILES make/kestrane.mk DESTINATION ${KESTRANE_MAKE_DIR})
 install(FILES LICENSE DESTINATION ${KESTRANE_DOC_DIR}
         RENAME ${KESTRANE_LICENSE_NAME})
@@ -40,6 +40,21 @@ set(KESTRANE_MANUAL_PAGE ${PROJECT_BINARY_DIR}/man/kestrane.1)
 if(NOT WIN32)
   install(FILES ${KESTRANE_MANUAL_PAGE}
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  # Windows has no man: the page goes beside the program as HTML, made by
+  # mandoc here, at configure time like the page itself.
+  find_program(KESTRANE_MANDOC mandoc)
+  if(KESTRANE_MANDOC)
+    set(html ${PROJECT_BINARY_DIR}/man/kestrane.1.html)
+    execute_process(COMMAND ${KESTRANE_MANDOC} -T html ${KESTRANE_MANUAL_PAGE}
+                    OUTPUT_FILE ${html} RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "mandoc could not render ${KESTRANE_MANUAL_PAGE}: ${status}")
+    endif()
+    install(FILES ${html} DESTINATION ${KESTRANE_DOC_DIR})
+  else()
+    message(WARNING "mandoc not found (Debian: mandoc): the manual page is not installed as HTML")
+  endif()
 endif()
 
 # The CMake package. Its version file holds CMake's check of the version and,

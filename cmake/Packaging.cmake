@@ -25,8 +25,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION devel)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianDocs.cmake)
-  # Where the install rules put what that script adjusts.
+  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianPackage.cmake)
+  # Where the install rules put what that script adjusts, and its tool.
+  set(CPACK_KESTRANE_PROGRAM ${KESTRANE_BIN_DIR}/kestrane)
+  set(CPACK_KESTRANE_OBJCOPY ${CMAKE_OBJCOPY})
   set(CPACK_KESTRANE_DOC_DIR ${KESTRANE_DOC_DIR})
   set(CPACK_KESTRANE_MAN_DIR ${CMAKE_INSTALL_MANDIR}/man1)
   set(CPACK_KESTRANE_LICENSE_NAME ${KESTRANE_LICENSE_NAME})

@@ -11,6 +11,7 @@ import fnmatch
 import os
 import platform
 import re
+import shutil
 import unittest
 
 from shiptest import (EM_ARM, FIRMWARE_OUTPUT, LOG_ORDER, ExampleTestCase, ScratchTestCase,
@@ -25,6 +26,7 @@ INSTALLED = [
     "bin/kestrane",
     "share/man/man1/kestrane.1",
     "share/doc/kestrane/README.md",
+    "share/doc/kestrane/CHANGELOG.md",
     "share/doc/kestrane/LICENSE",
     "share/kestrane/kestrane.mk",
     "lib*/cmake/Kestrane/KestraneConfig.cmake",
@@ -39,6 +41,14 @@ def install(prefix):
     run([CMAKE, "--install", BUILD_DIR, "--prefix", prefix])
 
 
+def readme_section(heading):
+    """The README's text under `heading`, up to the next heading of its level."""
+    with open(os.path.join(SOURCE_DIR, "README.md")) as f:
+        readme = f.read()
+    level = heading.split()[0]
+    return readme.split("\n%s\n" % heading, 1)[1].split("\n%s " % level, 1)[0]
+
+
 def installed_files(prefix):
     return sorted(os.path.relpath(os.path.join(folder, name), prefix).replace(os.sep, "/")
                   for folder, _, names in os.walk(prefix) for name in names)
@@ -51,6 +61,21 @@ class InstallTreeTests(ScratchTestCase):
         for pattern in INSTALLED:
             self.assertEqual(len(fnmatch.filter(files, pattern)), 1, (pattern, files))
         self.assertEqual(len(files), len(INSTALLED), files)
+
+    def test_readme_uninstall_leaves_only_the_shared_folders(self):
+        install(self.tmp)
+        manifest = self.path("install_manifest.txt")
+        shutil.copy(os.path.join(BUILD_DIR, "install_manifest.txt"), manifest)
+        [block] = [b for b in re.findall(r"(?ms)^```sh\n(.*?)^```$", readme_section("## Install"))
+                   if "install_manifest.txt" in b and " rm " in b]
+        script = block.replace("build/release/install_manifest.txt", manifest).replace("sudo ", "")
+        run(["sh", "-euc", script])
+        self.assertEqual(installed_files(self.tmp), ["install_manifest.txt"])
+        folders = {re.sub(r"^lib[^/]*", "lib", os.path.relpath(f, self.tmp))
+                   for f, _, _ in os.walk(self.tmp)} - {"."}
+        # As the README says, with the folders above them.
+        self.assertEqual(folders, {"bin", "lib", "lib/cmake", "share", "share/doc", "share/man",
+                                   "share/man/man1"})
 
     def test_installed_tool_lists_the_supplier_log(self):
         install(self.tmp)
@@ -85,7 +110,12 @@ class ExampleBuildTests(ExampleTestCase):
         self.prefix = self.path("prefix")
         install(self.prefix)
         warnings = ["-DCMAKE_C_FLAGS=-Wall -Wextra -Wpedantic -Werror"] if os.name != "nt" else []
-        self.configure("-DCMAKE_PREFIX_PATH=" + self.prefix, *warnings)
+        self.configured = self.configure("-DCMAKE_PREFIX_PATH=" + self.prefix, *warnings)
+
+    def test_configure_tells_what_the_readme_shows(self):
+        [shown] = [line for line in readme_section("### CMake").splitlines()
+                   if line.startswith("-- Kestrane: ")]
+        self.assertIn(shown, self.configured.stdout.splitlines())
 
     def test_sources_reach_the_build_in_log_order(self):
         self.assertNotEqual(LOG_ORDER, sorted(LOG_ORDER), "the example must not be in alphabetical order")

@@ -1,19 +1,27 @@
 #!/usr/bin/env python3
 """The manual page, as the Debian tools read it: mandoc's checker, lexgrog
-(which man-db's index uses) and man itself with groff's warnings on."""
+(which man-db's index uses) and man itself with groff's warnings on; and its
+Makefile example, copied from what man shows, run with make."""
 
 import os
 import re
+import shutil
 import unittest
 
-from shiptest import need, run, setting
+from shiptest import FIRMWARE_OUTPUT, LOG_ORDER, ScratchTestCase, copy_example, need, run, setting
 
 PAGE = setting("KESTRANE_MANUAL_PAGE")
 SECTIONS = ["NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "FILES",
             "EXAMPLES", "NOTES"]
 
 
-class ManualPageTests(unittest.TestCase):
+def rendered(page):
+    """The page as man shows it on an 80-column UTF-8 terminal."""
+    env = dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8")
+    return run(["man", "--warnings", "-l", page], env=env)
+
+
+class ManualPageTests(ScratchTestCase):
     def test_mandoc_finds_nothing_to_say(self):
         need("mandoc")
         proc = run(["mandoc", "-T", "lint", "-W", "style", PAGE], check=False)
@@ -26,8 +34,7 @@ class ManualPageTests(unittest.TestCase):
 
     def test_man_renders_every_section_without_warnings(self):
         need("man")
-        env = dict(os.environ, MANWIDTH="80")
-        proc = run(["man", "--warnings", "-l", PAGE], env=env)
+        proc = rendered(PAGE)
         self.assertEqual(proc.stderr, "")
         headings = [line for line in proc.stdout.splitlines() if line[:1].isupper()]
         self.assertEqual(headings[1:-1], SECTIONS + ["SEE ALSO"])
@@ -37,6 +44,34 @@ class ManualPageTests(unittest.TestCase):
         shown = [" ".join(line.split()) for line in proc.stdout.splitlines()]
         start = shown.index(makefile[0])
         self.assertEqual(shown[start:start + len(makefile)], makefile)
+
+    def test_makefile_copied_from_man_builds_the_example(self):
+        """The example's Makefile selected on the terminal, page indentation
+        and all, and pasted into a file: make builds the firmware from the
+        listed sources in log order, with kestrane and its include found
+        through PATH as installed."""
+        for program in ["man", "make", "cc"]:
+            need(program)
+        lines = rendered(PAGE).stdout.splitlines()
+        start = next(i for i, line in enumerate(lines) if "# The firmware," in line)
+        indent = lines[start][:len(lines[start]) - len(lines[start].lstrip())]
+        end = next(i for i in range(start, len(lines))
+                   if lines[i] and not lines[i].startswith(indent))
+        source = self.path("firmware")
+        copy_example(source)
+        with open(os.path.join(source, "Makefile"), "w") as f:
+            f.write("\n".join(lines[start:end]).rstrip() + "\n")
+        prefix = self.path("prefix")
+        os.makedirs(os.path.join(prefix, "bin"))
+        os.makedirs(os.path.join(prefix, "share", "kestrane"))
+        os.symlink(setting("KESTRANE_COMMAND"), os.path.join(prefix, "bin", "kestrane"))
+        shutil.copy(os.path.join(setting("KESTRANE_SOURCE_DIR"), "make", "kestrane.mk"),
+                    os.path.join(prefix, "share", "kestrane"))
+        path = os.pathsep.join([os.path.join(prefix, "bin"), os.environ["PATH"]])
+        made = run(["make", "-C", source], env=dict(os.environ, PATH=path)).stdout
+        [link] = [line for line in made.splitlines() if " -o firmware " in line]
+        self.assertEqual([o + ".c" for o in re.findall(r"(\S+)\.o\b", link)], LOG_ORDER)
+        self.assertEqual(run([os.path.join(source, "firmware")]).stdout, FIRMWARE_OUTPUT)
 
 
 if __name__ == "__main__":

@@ -169,7 +169,7 @@ class ExampleTestCase(ScratchTestCase):
         copy_example(self.source)
 
     def configure(self, *args, env=None):
-        run([setting("CMAKE_COMMAND"), "-S", self.source, "-B", self.build, "-G", "Ninja",
+        return run([setting("CMAKE_COMMAND"), "-S", self.source, "-B", self.build, "-G", "Ninja",
              "-DCMAKE_MAKE_PROGRAM=" + setting("CMAKE_MAKE_PROGRAM"),
              "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON", *args], env=env)
 

@@ -3,6 +3,7 @@
 unpacked into a scratch folder, and the Kestrane.exe in it run under Wine.
 Its CMake package suits only machines that run Kestrane.exe."""
 
+import html
 import os
 import platform
 import re
@@ -34,11 +35,24 @@ class ZipPackageTests(PackageTestCase):
         self.assertEqual(os.path.basename(self.package), FOLDER + ".zip")
         with zipfile.ZipFile(self.package) as archive:
             names = set(archive.namelist())
-        for name in ["Kestrane.exe", "README.md", "LICENSE.txt", "kestrane.mk",
+        for name in ["Kestrane.exe", "README.md", "CHANGELOG.md", "LICENSE.txt", "kestrane.mk",
                      "cmake/KestraneConfig.cmake", "cmake/Kestrane.cmake"]:
             self.assertIn(FOLDER + "/" + name, names)
         self.assertFalse([n for n in names if "test" in n.lower() or "probe" in n.lower()],
                          "no test programs in the package")
+
+    def test_holds_the_manual_page_as_html(self):
+        """Windows has no man: the page is there to be read in a browser,
+        every section of it, its Makefile example as the example has it."""
+        need("mandoc")  # what the Windows build makes it with
+        with zipfile.ZipFile(self.package) as archive:
+            page = archive.read(FOLDER + "/kestrane.1.html").decode("utf-8")
+        self.assertEqual(re.findall(r'<h1 class="Sh" id="([^"]+)"', page),
+                         ["NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT_STATUS", "FILES",
+                          "EXAMPLES", "NOTES", "SEE_ALSO"])
+        shown = html.unescape(re.sub(r"<[^>]+>", "", page))
+        with open(os.path.join(SOURCE_DIR, "examples", "firmware", "Makefile")) as f:
+            self.assertIn(f.read(), shown)
 
     def unpack(self, folder):
         """Unpacks the ZIP into `folder`; returns the package's folder."""
