@@ -28,6 +28,15 @@ void ParseCommandLine(CommandLineOptions* options,
              &options->inputArgument);
   ReadOption(arguments, "--output", 9, &options->outputPath,
              &options->outputArgument);
-  for (size_t i = 1; i < arguments.size(); ++i)
-    options->strict = options->strict || arguments[i] == "--strict";
+  constexpr std::string_view kExplain = "--explain=";
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    options->strict = options->strict || argument == "--strict";
+    options->allowBlanks = options->allowBlanks || argument == "--allow-blanks";
+    if (options->explainArgument == kNoArgument &&
+        argument.compare(0, kExplain.size(), kExplain) == 0) {
+      options->explainPath = argument.substr(kExplain.size());
+      options->explainArgument = i;
+    }
+  }
 }

@@ -19,6 +19,12 @@ struct CommandLineOptions {
   size_t outputArgument = kNoArgument;
   // "--strict": only plain relative paths may be listed (scan/plain_path.h).
   bool strict = false;
+  // "--allow-blanks": with "--strict", a blank may stand inside a name.
+  bool allowBlanks = false;
+  // "--explain=FILE": where the lines left out are told; the argument is
+  // kNoArgument when none names it.
+  std::string explainPath;
+  size_t explainArgument = kNoArgument;
 };
 
 /// Fills `options` from `arguments`, the whole argument vector with the program
@@ -27,8 +33,10 @@ struct CommandLineOptions {
 /// after a fixed cut (8 and 9 characters), whatever stands before the cut. An
 /// argument too short to hold a path leaves the path as it was, and later
 /// arguments are not consulted. The option's argument is recorded even when it
-/// yields no path. "--strict" counts only as an argument of its own, after the
-/// program path. Everything else is ignored.
+/// yields no path. "--strict" and "--allow-blanks" count only as arguments of
+/// their own, "--explain=" only at an argument's beginning, after the program
+/// path; the first argument that begins with it names the file. Everything
+/// else is ignored.
 void ParseCommandLine(CommandLineOptions* options,
                       const std::vector<std::string>& arguments);
 

@@ -71,4 +71,29 @@ TEST(ParseCommandLine, StrictOnlyAsAnArgumentOfItsOwn) {
   }
 }
 
+// "--allow-blanks" is an argument of its own, as "--strict" is; the first
+// argument that begins with "--explain=" names the explanation's file.
+TEST(ParseCommandLine, AllowBlanksAndExplain) {
+  const struct {
+    std::vector<std::string> arguments;
+    bool allowBlanks;
+    const char* explainPath;
+    size_t explainArgument;
+  } cases[] = {
+      {{"kestrane", "--allow-blanks", "--explain=why.txt"}, true, "why.txt", 2},
+      {{"kestrane", "--explain=a", "--explain=b"}, false, "a", 1},
+      {{"kestrane", "--explain="}, false, "", 1},
+      {{"kestrane", "x--explain=a", "--allow-blanks=yes", "--explain"}, false, "", kNoArgument},
+      {{"--explain=a", "--allow-blanks"}, true, "", kNoArgument},  // the program path
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    CommandLineOptions options;
+    ParseCommandLine(&options, c.arguments);
+    EXPECT_EQ(c.allowBlanks, options.allowBlanks);
+    EXPECT_EQ(c.explainPath, options.explainPath);
+    EXPECT_EQ(c.explainArgument, options.explainArgument);
+  }
+}
+
 }  // namespace

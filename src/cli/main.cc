@@ -1,6 +1,7 @@
 // The process entry: one run from command line to list file.
 
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,32 +24,6 @@ void PrintLine(const char* text) { std::cout << text << std::endl; }
 int Fail(const std::string& sentence, int status) {
   std::cout << "Kestrane error: " << sentence << std::endl;
   return status;
-}
-
-// An entry as a terminal may safely show it, on one line: quoted, each byte
-// outside printable ASCII (and the quote and backslash) as \xHH, and a long
-// one cut short. A log's text could otherwise move the cursor, rewrite what
-// the user reads or set the window title.
-std::string Shown(const std::string& entry, uint64_t length) {
-  constexpr size_t kLongest = 200;
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string shown = "\"";
-  for (size_t i = 0; i < entry.size() && i < kLongest; ++i) {
-    const auto c = static_cast<unsigned char>(entry[i]);
-    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-      shown += static_cast<char>(c);
-    } else {
-      shown += "\\x";
-      shown += kHex[c >> 4];
-      shown += kHex[c & 15];
-    }
-  }
-  shown += '"';
-  if (length < entry.size())
-    length = entry.size();
-  if (length > kLongest)
-    shown += "... (" + std::to_string(length) + " bytes)";
-  return shown;
 }
 
 }  // namespace
@@ -83,13 +58,26 @@ int main(int argc, char* argv[]) {
   // memory until then; either way the log is closed before the list takes
   // its place, so both may name the same file. Whatever fails, the file that
   // was there stays as it was.
-  ListFile output(ArgumentIsAsTyped(arguments, options.outputArgument)
-                      ? options.outputPath
-                      : std::string());
+  const auto typed = [&arguments](size_t argument, const std::string& path) {
+    return ArgumentIsAsTyped(arguments, argument) ? path : std::string();
+  };
+  ListFile output(typed(options.outputArgument, options.outputPath));
   SourceFileList sourceFiles;
   sourceFiles.sink = output.sink();
   ScanOptions scanOptions;
   scanOptions.strict = options.strict;
+  scanOptions.allowBlanks = options.allowBlanks;
+  // The lines left out are told in a file of their own, written whole or
+  // not at all, as the list is, and only where the list is.
+  const bool explain = options.explainArgument != kNoArgument;
+  std::unique_ptr<ListFile> explanation;
+  LineText leftOut;
+  if (explain) {
+    explanation = std::make_unique<ListFile>(
+        typed(options.explainArgument, options.explainPath));
+    leftOut.sink = explanation->sink();
+    scanOptions.leftOut = &leftOut;
+  }
   const ScanResult scan = ScanBuildLog(input, &sourceFiles, scanOptions);
   switch (scan.outcome) {
     case ScanResult::kComplete:
@@ -98,18 +86,28 @@ int main(int argc, char* argv[]) {
       return Fail("Could not read input file", kInputFailed);
     case ScanResult::kRefused:
       return Fail("Input file line " + std::to_string(scan.refusedLine) + ": " +
-                      Shown(scan.refusedEntry, scan.refusedLength) +
+                      ShownText(scan.refusedEntry, scan.refusedLength) +
                       " is not a plain relative path",
                   kInputFailed);
   }
 
   switch (output.Keep(sourceFiles)) {
     case ListFile::Outcome::kKept:
-      return kSuccess;
+      break;
     case ListFile::Outcome::kOpenFailed:
       return Fail("Could not open output file", kOutputFailed);
     case ListFile::Outcome::kWriteFailed:
+      return Fail("Could not write output file", kOutputFailed);
+  }
+  if (!explain)
+    return kSuccess;
+  switch (explanation->Keep(leftOut)) {
+    case ListFile::Outcome::kKept:
+      return kSuccess;
+    case ListFile::Outcome::kOpenFailed:
+      return Fail("Could not open explanation file", kOutputFailed);
+    case ListFile::Outcome::kWriteFailed:
       break;
   }
-  return Fail("Could not write output file", kOutputFailed);
+  return Fail("Could not write explanation file", kOutputFailed);
 }

@@ -49,54 +49,72 @@ void CopyWithSlashes(const char* in, size_t length, char* out) {
 class LogScan {
  public:
   LogScan(std::istream& log, SourceFileList* list, const ScanOptions& options)
-      : log_(log), list_(list), options_(options),
-        numbered_(options.strict) {}
+      : log_(log), list_(list), leftOut_(options.leftOut), options_(options),
+        numbered_(options.strict || options.leftOut) {}
 
   ScanResult Run();
 
  private:
   bool Read(char* data, size_t size, size_t* got);
   void KeepLookBack(size_t end);
+  // The first place of the word in [begin, end) of the block, or of what
+  // stops the search there: a Ctrl-Z, or, after one, a line feed.
+  size_t FindWordFrom(size_t begin, size_t end) const;
   size_t ScanLines(size_t from, size_t end);
   bool TakeLine(size_t begin, size_t end);
-  bool AddEntry(std::string_view sourceFile);
+  // A Ctrl-Z at `at` of the block: whether the scan goes on, to explain.
+  bool EndOfText(size_t at);
   // A long line, from its first piece to its entry.
   void StartLongLine(size_t begin, size_t end);
   void TakeLongPiece(const char* data, size_t size);
-  bool EndLongLine();
+  bool EndLongLine(bool lineFeed);
   bool AddLongEntry(uint64_t begin, uint64_t length);
   bool ReadAgain(uint64_t at, char* data, size_t size);
   // The number of the line that begins at `begin` of the block.
   uint64_t LineNumber(size_t begin);
+  uint64_t PlaceOf(size_t at) const { return readTo_ - (blockEnd_ - at); }
+  // Why a line that begins at log place `begin` gives no entry; `line` is
+  // the whole of it, or empty where it cannot be looked at whole.
+  LeftOut Reason(uint64_t begin, std::string_view line, bool lineFeed) const;
+  void Tell(uint64_t line, LeftOut reason, std::string_view text, uint64_t length);
   void Refuse(std::string_view beginning, uint64_t length, uint64_t line);
   void Fail() { result_.outcome = ScanResult::kReadFailed; }
   bool ok() const { return result_.outcome == ScanResult::kComplete; }
+  // The log has ended and nothing after is looked at.
+  bool done() const { return ended_ && !leftOut_; }
 
   std::istream& log_;
   SourceFileList* const list_;
+  LineText* const leftOut_;
   const ScanOptions options_;
-  const bool numbered_;  // line numbers are kept, for the messages that need them
+  const bool numbered_;  // line numbers are kept, for the texts that need them
   ScanResult result_;
 
   MemoryBlock buffer_;
   char* text_ = nullptr;  // the block, after LongLineMatch::kLookBack bytes
+  size_t blockEnd_ = 0;   // the end of what it holds
   int64_t start_ = -1;    // the stream's place of the log's first byte; -1
                           // where the log cannot be read again
   uint64_t readTo_ = 0;   // log place after what was read
   bool atEnd_ = false;    // the log has no more
-  bool ended_ = false;    // a Ctrl-Z ended it
+  bool ended_ = false;    // a Ctrl-Z ended it, at log place `endAt_`: what
+  uint64_t endAt_ = 0;    // follows is only explained
 
   uint64_t lines_ = 0;      // line feeds before text_[numberedTo_]
   size_t numberedTo_ = 0;
 
   // The long line being followed: where it begins in the log, and, where
-  // the log cannot be read again, its bytes from `keptFrom_` on.
+  // the log cannot be read again, its bytes from `keptFrom_` on. Where lines
+  // are explained, its number, beginning and whether it holds the word.
   bool inLongLine_ = false;
   uint64_t longStart_ = 0;
   LongLineMatch long_;
   MemoryBlock kept_;
   size_t keptSize_ = 0;
   uint64_t keptFrom_ = LongLineMatch::kNone;
+  uint64_t longNumber_ = 0;
+  std::string longBeginning_;
+  bool longWord_ = false;
 };
 
 ScanResult LogScan::Run() {
@@ -109,35 +127,42 @@ ScanResult LogScan::Run() {
   text_ = buffer_.data() + LongLineMatch::kLookBack;
   start_ = static_cast<int64_t>(log_.tellg());
   size_t held = 0;  // the carry, at the front of the block
-  while (ok() && !ended_) {
+  while (ok() && !done()) {
     size_t got = 0;
     if (!Read(text_ + held, blockSize - held, &got)) {
       Fail();
       break;
     }
-    const size_t end = held + got;
+    const size_t end = blockEnd_ = held + got;
     size_t from = 0;
     if (inLongLine_) {
-      const size_t lineEnd = FindEither(text_, end, '\n', kEndOfText);
+      size_t lineEnd = FindEither(text_, end, '\n', ended_ ? '\n' : kEndOfText);
+      if (lineEnd < end && text_[lineEnd] == kEndOfText && EndOfText(lineEnd))
+        lineEnd += Find(text_ + lineEnd, end - lineEnd, '\n');
       TakeLongPiece(text_, lineEnd);
       if (lineEnd == end || text_[lineEnd] == kEndOfText) {
         // A Ctrl-Z, or the end, before the line feed: a last line without
         // one, which does not count.
-        if (lineEnd < end || atEnd_)
+        if (lineEnd < end || atEnd_) {
+          EndLongLine(false);
           break;
+        }
         KeepLookBack(end);
         continue;
       }
-      inLongLine_ = false;
-      if (!EndLongLine())
+      if (!EndLongLine(true))
         break;
       from = numberedTo_ = lineEnd + 1;
     }
     const size_t rest = ScanLines(from, end);
-    if (list_->sink)
-      list_->Drain();
-    if (!ok() || ended_ || atEnd_)
-      break;  // what is left is a last line without a line feed
+    if (!ok() || done() || atEnd_) {
+      // What is left is a last line without a line feed.
+      if (leftOut_ && ok() && atEnd_ &&
+          FindWordInAnyCase(text_ + rest, end - rest, '\n') < end - rest)
+        Tell(LineNumber(rest), Reason(PlaceOf(rest), {}, false),
+             std::string_view(text_ + rest, end - rest), end - rest);
+      break;
+    }
     if (numbered_)
       LineNumber(rest);
     numberedTo_ = 0;
@@ -149,9 +174,13 @@ ScanResult LogScan::Run() {
       KeepLookBack(end);
       held = 0;
     }
+    for (LineText* text : {list_, leftOut_})
+      if (text && text->sink)
+        text->Drain();
   }
-  if (list_->sink)
-    list_->Drain();
+  for (LineText* text : {list_, leftOut_})
+    if (text && text->sink)
+      text->Drain();
   return result_;
 }
 
@@ -170,26 +199,41 @@ bool LogScan::Read(char* data, size_t size, size_t* got) {
   return !log_.bad();
 }
 
+size_t LogScan::FindWordFrom(size_t begin, size_t end) const {
+  const char stop = ended_ ? '\n' : kEndOfText;
+  return begin + (leftOut_ ? FindWordInAnyCase(text_ + begin, end - begin, stop)
+                           : FindWord(text_ + begin, end - begin, stop));
+}
+
 // Scans the whole lines in [from, end) of the block, `from` being a line's
 // beginning; returns where the unfinished last line begins. A Ctrl-Z ends
-// the log: the line that holds it has no line end.
+// the log: the line that holds it has no line end. Lines after it are only
+// explained, one by one.
 size_t LogScan::ScanLines(size_t from, size_t end) {
   size_t begin = from;  // the next line's beginning
   while (ok()) {
-    const size_t word = begin + FindWord(text_ + begin, end - begin, kEndOfText);
+    const size_t word = FindWordFrom(begin, end);
     if (word == end)
       break;
-    if (text_[word] == kEndOfText) {
-      ended_ = true;
-      break;
+    if (text_[word] == '\n') {  // a line after the end, without the word
+      begin = word + 1;
+      continue;
+    }
+    if (text_[word] == kEndOfText && !ended_) {
+      if (!EndOfText(word))
+        break;
+      continue;  // the line is looked at again, as one after the end
     }
     const size_t afterWord = word + kWordLength;
-    const size_t lineEnd =
-        afterWord + FindEither(text_ + afterWord, end - afterWord, '\n', kEndOfText);
-    if (lineEnd < end && text_[lineEnd] == kEndOfText)
-      ended_ = true;
-    if (lineEnd == end || ended_)
+    const size_t lineEnd = afterWord + FindEither(text_ + afterWord, end - afterWord,
+                                                  '\n', ended_ ? '\n' : kEndOfText);
+    if (lineEnd == end)
       break;
+    if (text_[lineEnd] == kEndOfText) {
+      if (!EndOfText(lineEnd))
+        break;
+      continue;
+    }
     const size_t before = FindLast(text_ + begin, word - begin, '\n');
     if (!TakeLine(before < word - begin ? begin + before + 1 : begin, lineEnd))
       Fail();
@@ -199,14 +243,24 @@ size_t LogScan::ScanLines(size_t from, size_t end) {
   return last < end - begin ? begin + last + 1 : begin;
 }
 
+bool LogScan::EndOfText(size_t at) {
+  ended_ = true;
+  endAt_ = PlaceOf(at);
+  return leftOut_ != nullptr;
+}
+
 // The line [begin, lineFeed) of the block; false when memory ran out.
 bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   size_t end = lineFeed;
   if (end > begin && text_[end - 1] == '\r')
     --end;  // CR LF is one line end
+  const std::string_view line(text_ + begin, end - begin);
   std::string_view sourceFile;
-  if (!MatchCompileLine(std::string_view(text_ + begin, end - begin), &sourceFile))
+  if (ended_ || !MatchCompileLine(line, &sourceFile)) {
+    if (leftOut_)
+      Tell(LineNumber(begin), Reason(PlaceOf(begin), line, true), line, line.size());
     return true;
+  }
   // A captured path ends in a dot and one character: they go.
   const size_t length = sourceFile.size() - 2;
   char* const entry = list_->Room(length + 1 + kCopyOverrun);
@@ -225,6 +279,23 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   return true;
 }
 
+LeftOut LogScan::Reason(uint64_t begin, std::string_view line, bool lineFeed) const {
+  if (ended_ && begin > endAt_)
+    return LeftOut::kAfterEndOfText;
+  if (ended_ || !lineFeed)
+    return LeftOut::kNoLineFeed;
+  return line.data() ? ExplainLeftOut(line) : LeftOut::kLongLine;
+}
+
+void LogScan::Tell(uint64_t line, LeftOut reason, std::string_view text,
+                   uint64_t length) {
+  const std::string told = std::to_string(line) + '\t' + LeftOutText(reason) + '\t' +
+                           ShownText(text, length) + '\n';
+  if (!leftOut_->AppendText(told.data(), told.size()))
+    Fail();
+  ++leftOut_->count;
+}
+
 uint64_t LogScan::LineNumber(size_t begin) {
   lines_ += Count(text_ + numberedTo_, begin - numberedTo_, '\n');
   numberedTo_ = begin;
@@ -240,17 +311,27 @@ void LogScan::Refuse(std::string_view beginning, uint64_t length, uint64_t line)
 
 void LogScan::StartLongLine(size_t begin, size_t end) {
   inLongLine_ = true;
-  longStart_ = readTo_ - (end - begin);
+  longStart_ = PlaceOf(begin);
   long_ = LongLineMatch();
   keptSize_ = 0;
   keptFrom_ = LongLineMatch::kNone;
+  longNumber_ = lines_ + 1;
+  longBeginning_.clear();
+  longWord_ = false;
   TakeLongPiece(text_ + begin, end - begin);
 }
 
 void LogScan::TakeLongPiece(const char* data, size_t size) {
   const uint64_t at = long_.size();
   long_.Take(data, size);
-  if (start_ >= 0 || long_.firstPath() == LongLineMatch::kNone)
+  if (leftOut_ && !longWord_) {
+    // A word that straddles two pieces is found from the second.
+    const size_t back = static_cast<size_t>(std::min<uint64_t>(at, kWordLength - 1));
+    longWord_ = FindWordInAnyCase(data - back, back + size, '\n') < back + size;
+  }
+  if (leftOut_ && longBeginning_.size() < kShownBeginning)
+    longBeginning_.append(data, std::min(size, kShownBeginning - longBeginning_.size()));
+  if (start_ >= 0 || long_.firstPath() == LongLineMatch::kNone || ended_)
     return;
   // Where it cannot be read again, the line is kept from its first head on.
   if (keptFrom_ == LongLineMatch::kNone)
@@ -267,22 +348,22 @@ void LogScan::TakeLongPiece(const char* data, size_t size) {
   keptSize_ += more;
 }
 
-bool LogScan::EndLongLine() {
+// The long line ended, at a line feed or not; false when the scan stops.
+bool LogScan::EndLongLine(bool lineFeed) {
+  inLongLine_ = false;
   if (!ok())
     return false;
-  const uint64_t line = lines_ + 1;
-  ++lines_;
+  lines_ += lineFeed ? 1 : 0;
   uint64_t begin = 0;
   uint64_t end = 0;
-  if (!long_.End(&begin, &end))
-    return true;
-  if (!AddLongEntry(begin, end - begin)) {
-    if (ok())
+  if (lineFeed && !ended_ && long_.End(&begin, &end)) {
+    if (!AddLongEntry(begin, end - begin) && ok())
       Fail();
-    return false;
+    if (result_.outcome == ScanResult::kRefused)
+      result_.refusedLine = longNumber_;
+  } else if (leftOut_ && longWord_) {
+    Tell(longNumber_, Reason(longStart_, {}, lineFeed), longBeginning_, long_.size());
   }
-  if (!ok() && result_.outcome == ScanResult::kRefused)
-    result_.refusedLine = line;
   return ok();
 }
 

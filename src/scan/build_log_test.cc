@@ -198,6 +198,50 @@ TEST(ScanBuildLog, Utf16LogsGiveTheListOfTheirUtf8Text) {
             Scan(Utf16("Compiling ../../x\xed\xa0\x80.c ...\n", false)));
 }
 
+// The lines that hold the word in any letter case and give no entry are
+// told, with their numbers, whatever the block size and the way: a line
+// longer than half a block only by its beginning and length, the last line
+// and those after a Ctrl-Z with reasons of their own.
+TEST(ScanBuildLog, TellsTheLinesLeftOut) {
+  const std::string blanks(300, ' ');
+  const std::string log =
+      "noise\n"
+      "Compiling ../../a.c ...\r\n"
+      "3> Compiling ../../x.cpp ...\n"
+      "the COMPILING step\n"
+      "Compiling" + blanks + "../a.c ...\n"
+      "\tcompilinG\x1b[2J\n"
+      "Compiling ../../b.c ...\x1a Compiling\n"
+      "compiling\n"
+      "last compiling";
+  const std::string told =
+      "3\ta C++ file (more than one character after the last dot)\t\"3> Compiling ../../x.cpp ...\"\n"
+      "4\tthe word is not written Compiling (letter case counts)\t\"the COMPILING step\"\n"
+      "5\t%s\t\"Compiling" + blanks.substr(0, 191) + "\"... (319 bytes)\n"
+      "6\tthe word is not written Compiling (letter case counts)\t\"\\x09compilinG\\x1B[2J\"\n"
+      "7\tthe last line, which has no line feed\t\"Compiling ../../b.c ...\\x1A Compiling\"\n"
+      "8\tafter a Ctrl-Z, which ends the log\t\"compiling\"\n"
+      "9\tafter a Ctrl-Z, which ends the log\t\"last compiling\"\n";
+  for (const size_t blockSize : {size_t{64}, size_t{400}, kScanBlockSize}) {
+    for (const Way way : {kString, kPipe, kFile}) {
+      SourceFileList list;
+      LineText leftOut;
+      ScanOptions options;
+      options.blockSize = blockSize;
+      options.leftOut = &leftOut;
+      ASSERT_EQ(ScanResult::kComplete, ScanWay(log, way, &list, options).outcome);
+      EXPECT_EQ(Entries{"a"}, list.Entries());
+      // The line with the blanks is a long line in blocks smaller than twice it.
+      const char* reason = 2 * blockSize > 319 ? "one step where two are needed (../ for ../../)"
+                                               : "a line over 512 KiB, too long to be told apart";
+      std::string wanted = told;
+      wanted.replace(wanted.find("%s"), 2, reason);
+      EXPECT_EQ(wanted, leftOut.Text()) << blockSize << " " << way;
+      EXPECT_EQ(7u, leftOut.count);
+    }
+  }
+}
+
 // Takes the list's text as the scan hands it over.
 struct StringSink : ListSink {
   std::string text;

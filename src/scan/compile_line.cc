@@ -407,3 +407,147 @@ bool LongLineMatch::End(uint64_t* begin, uint64_t* end) const {
   *end = dot;
   return true;
 }
+
+namespace {
+
+// The rightmost place of the word in [0, n), or n.
+size_t FindLastWord(const char* s, size_t n) {
+  size_t last = n;
+  for (size_t from = 0;;) {
+    const size_t word = from + FindWord(s + from, n - from, kWord[0]);
+    if (word == n)
+      return last;
+    if (n - word >= kWordLength && IsWordAt(s, word))
+      last = word;
+    from = word + 1;
+  }
+}
+
+bool IsTail(const char* s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  return IsSpace(p[0]) && IsPunct(p[1]) && IsPunct(p[2]) && IsPunct(p[3]);
+}
+
+bool IsStep(const char* s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  return IsPunct(p[0]) && IsPunct(p[1]) && IsSeparator(p[2]);
+}
+
+}  // namespace
+
+LeftOut ExplainLeftOut(std::string_view line) {
+  const char* const s = line.data();
+  const size_t n = line.size();
+  const auto at = [s](size_t i) { return static_cast<unsigned char>(s[i]); };
+  const size_t word = FindLastWord(s, n);
+  if (word == n)
+    return LeftOut::kLetterCase;
+  if (FindEither(s, word, '\r', '\n') < word)
+    return LeftOut::kBreakBeforeWord;
+  size_t steps = word + kWordLength;
+  if (steps == n || !IsSpace(at(steps)))
+    return LeftOut::kNoSpaceAfterWord;
+  while (steps < n && IsSpace(at(steps)))
+    ++steps;
+  if (n - steps < 3 || !IsStep(s + steps))
+    return LeftOut::kNoSteps;
+  if (n - steps < kStepsLength || !IsStep(s + steps + 3))
+    return LeftOut::kOneStep;
+  const size_t path = steps + kStepsLength;
+  // The tail bounds the path; a line cut short at its end is told first.
+  if (s[n - 1] == '\r')
+    return LeftOut::kBreakAtEnd;
+  if (n - path < 4 || !IsPunct(at(n - 1)) || !IsPunct(at(n - 2)) || !IsPunct(at(n - 3))) {
+    for (size_t i = path; i + 4 <= n; ++i)
+      if (IsTail(s + i))
+        return LeftOut::kTextAfterTail;
+    return LeftOut::kNoTail;
+  }
+  if (IsPunct(at(n - 4)))
+    return LeftOut::kMorePunctuation;
+  if (!IsSpace(at(n - 4)))
+    return LeftOut::kNoSpaceBeforeTail;
+  size_t end = n - 4;
+  while (end > path && IsSpace(at(end - 1)))
+    --end;
+  if (end == path)
+    return LeftOut::kNoPath;
+  if (FindEither(s + path, end - path, '\r', '\n') < end - path)
+    return LeftOut::kBreakInPath;
+  const size_t dot = FindLast(s + path, end - path, '.');
+  if (dot == end - path)
+    return LeftOut::kNoDot;
+  const size_t extension = end - (path + dot + 1);
+  if (extension == 0)
+    return LeftOut::kNoExtension;
+  if (extension > 1)
+    return LeftOut::kLongExtension;
+  // Anything else would have matched.
+  return LeftOut::kOtherExtension;
+}
+
+const char* LeftOutText(LeftOut reason) {
+  switch (reason) {
+    case LeftOut::kLetterCase:
+      return "the word is not written Compiling (letter case counts)";
+    case LeftOut::kBreakBeforeWord:
+      return "a carriage return before the word Compiling";
+    case LeftOut::kNoSpaceAfterWord:
+      return "no white space after the word Compiling";
+    case LeftOut::kNoSteps:
+      return "no two steps like ../../ after the word";
+    case LeftOut::kOneStep:
+      return "one step where two are needed (../ for ../../)";
+    case LeftOut::kBreakAtEnd:
+      return "a carriage return at the end of the line (CR CR LF)";
+    case LeftOut::kTextAfterTail:
+      return "text after the three punctuation characters";
+    case LeftOut::kNoTail:
+      return "the line does not end with white space and three punctuation characters";
+    case LeftOut::kMorePunctuation:
+      return "more than three punctuation characters at the end";
+    case LeftOut::kNoSpaceBeforeTail:
+      return "no white space before the three punctuation characters";
+    case LeftOut::kNoPath:
+      return "no path after the steps";
+    case LeftOut::kBreakInPath:
+      return "a carriage return in the path";
+    case LeftOut::kNoDot:
+      return "no dot in the path";
+    case LeftOut::kNoExtension:
+      return "nothing after the path's last dot";
+    case LeftOut::kLongExtension:
+      return "a C++ file (more than one character after the last dot)";
+    case LeftOut::kOtherExtension:
+      return "the character after the last dot is not c, p or |";
+    case LeftOut::kNoLineFeed:
+      return "the last line, which has no line feed";
+    case LeftOut::kAfterEndOfText:
+      return "after a Ctrl-Z, which ends the log";
+    case LeftOut::kLongLine:
+      return "a line over 512 KiB, too long to be told apart";
+  }
+  return "";
+}
+
+std::string ShownText(std::string_view text, uint64_t length) {
+  constexpr size_t kLongest = 200;
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string shown = "\"";
+  for (size_t i = 0; i < text.size() && i < kLongest; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+      shown += static_cast<char>(c);
+    } else {
+      shown += "\\x";
+      shown += kHex[c >> 4];
+      shown += kHex[c & 15];
+    }
+  }
+  shown += '"';
+  if (length < text.size())
+    length = text.size();
+  if (length > kLongest)
+    shown += "... (" + std::to_string(length) + " bytes)";
+  return shown;
+}

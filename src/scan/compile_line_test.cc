@@ -3,6 +3,7 @@
 #include <random>
 #include <regex>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,38 @@ TEST(MatchCompileLine, LeavesSourceFileAloneOnMismatch) {
   EXPECT_EQ("kept", sourceFile);
   EXPECT_TRUE(MatchCompileLine("Compiling ../../b.c ...", &sourceFile));
   EXPECT_EQ("b.c", sourceFile);
+}
+
+// One line for each kind of miss, each the first part of the shape that it
+// misses, for the rightmost place of the word.
+TEST(ExplainLeftOut, NamesTheFirstPartMissed) {
+  const std::pair<const char*, LeftOut> cases[] = {
+      {"compiling ../../a.c ...", LeftOut::kLetterCase},
+      {"\rCompiling ../../a.c ...", LeftOut::kBreakBeforeWord},
+      {"Compiling../../a.c ...", LeftOut::kNoSpaceAfterWord},
+      {"Compiling src/a.c ...", LeftOut::kNoSteps},
+      {"Compiling ../a.c ...", LeftOut::kOneStep},
+      {"Compiling ..\\a.c ...", LeftOut::kOneStep},
+      {"Compiling ../../a.c ...\r", LeftOut::kBreakAtEnd},
+      {"Compiling ../../a/b.c ... done", LeftOut::kTextAfterTail},
+      {"Compiling ../../a.c", LeftOut::kNoTail},
+      {"Compiling ../../a.c ....", LeftOut::kMorePunctuation},
+      {"Compiling ../../a.c...", LeftOut::kNoSpaceBeforeTail},
+      {"Compiling ../../ ...", LeftOut::kNoPath},
+      {"Compiling ../../a\r.c ...", LeftOut::kBreakInPath},
+      {"Compiling ../../Makefile ...", LeftOut::kNoDot},
+      {"Compiling ../../a. ...", LeftOut::kNoExtension},
+      {"Compiling ../../src/x.cpp ...", LeftOut::kLongExtension},
+      {"Compiling ../../a.C ...", LeftOut::kOtherExtension},
+      // The rightmost word counts, though an earlier one would fit further.
+      {"Compiling ../../a.c Compiling x ...", LeftOut::kNoSteps},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    ASSERT_EQ(std::nullopt, MatchByRegex(c.first));
+    EXPECT_EQ(c.second, ExplainLeftOut(c.first));
+    EXPECT_STRNE("", LeftOutText(c.second));
+  }
 }
 
 // Lines far beyond what a recursive engine survives, shaped to make a naive

@@ -60,6 +60,46 @@ size_t FindWord(const char* s, size_t n, char stop);
 /// The same with the word in any letter case, for lines to be explained.
 size_t FindWordInAnyCase(const char* s, size_t n, char stop);
 
+/// Why a line that holds the word, in some letter case, gives no entry.
+/// Each kind of miss has a text of its own (LeftOutText), which the build
+/// routes print.
+enum class LeftOut {
+  kLetterCase,
+  kBreakBeforeWord,
+  kNoSpaceAfterWord,
+  kNoSteps,
+  kOneStep,
+  kBreakAtEnd,
+  kTextAfterTail,
+  kNoTail,
+  kMorePunctuation,
+  kNoSpaceBeforeTail,
+  kNoPath,
+  kBreakInPath,
+  kNoDot,
+  kNoExtension,
+  kLongExtension,
+  kOtherExtension,
+  kNoLineFeed,      // the last line, which has no line feed
+  kAfterEndOfText,  // a line after a Ctrl-Z
+  kLongLine,        // a line too long to be looked at whole
+};
+
+/// The first part of a compile line's shape that `line`, which is no compile
+/// line, misses, for the rightmost place of the word: read from left to
+/// right, but for the tail, which bounds the path. Off the scan's hot path:
+/// only lines that hold the word and did not match are explained.
+LeftOut ExplainLeftOut(std::string_view line);
+/// The reason's text, in the words of the README's rules.
+const char* LeftOutText(LeftOut reason);
+
+/// `text`, of `length` bytes in all, as a terminal may safely show it, on one
+/// line: quoted, each byte outside printable ASCII (and the quote and the
+/// backslash) as \xHH, cut after 200 bytes with the length told. A log's
+/// text could otherwise move the cursor, rewrite what the user reads or set
+/// the window title.
+std::string ShownText(std::string_view text, uint64_t length);
+
 /// MatchCompileLine for a line too long to hold, taken in pieces: only a few
 /// positions of it are kept, so a line of any length costs no memory.
 class LongLineMatch {
@@ -127,23 +167,20 @@ class ListSink {
   ~ListSink() = default;
 };
 
-/// The compiled source files, in the order of their lines in the log.
-///
-/// Kept as the text of the list file itself: every entry followed by a line
-/// feed. An entry never holds a line feed (lines end there), so the text is
-/// its own index, and a log with millions of compile lines costs a few large
-/// blocks instead of one allocation per entry. Duplicates and empty entries
-/// stay, in their places.
-struct SourceFileList {
+/// Text made of lines, each followed by a line feed, as the file it becomes
+/// holds it: the list, and the lines that the scan leaves out. A line never
+/// holds a line feed, so the text is its own index, and millions of lines
+/// cost a few large blocks instead of one allocation each.
+struct LineText {
   /// Bytes [0, used) of `block` are the next stretch of the text.
   struct Piece {
     MemoryBlock block;
     size_t used = 0;
   };
   std::vector<Piece> pieces;
-  uint64_t count = 0;
-  /// When set, the text goes to the sink, and the list keeps only what it
-  /// has not handed over yet.
+  uint64_t count = 0;  // of lines
+  /// When set, the text goes to the sink, a block at a time, and only what
+  /// was not handed over yet is held.
   ListSink* sink = nullptr;
 
   void Clear();
@@ -158,22 +195,26 @@ struct SourceFileList {
     return NewPiece(length);
   }
   void Extend(size_t length) { pieces.back().used += length; }
-  /// Appends `size` bytes of text: an entry, or a piece of one.
+  /// Appends `size` bytes of text: a line, or a piece of one.
   bool AppendText(const char* text, size_t size);
-  /// Appends `entry` and its line feed; false when memory ran out.
-  bool Append(std::string_view entry);
+  /// Appends `line` and its line feed; false when memory ran out.
+  bool Append(std::string_view line);
   /// Hands the text held to the sink, keeping a block for what comes next.
   void Drain();
 
   /// The size of the text held, in bytes.
   uint64_t size() const;
-  /// The whole text, and the entries one by one: for small lists and tests.
+  /// The whole text, and the lines one by one: for small texts and tests.
   std::string Text() const;
   std::vector<std::string> Entries() const;
 
  private:
   char* NewPiece(size_t length);
 };
+
+/// The compiled source files, in the order of their lines in the log: one
+/// entry a line. Duplicates and empty entries stay, in their places.
+using SourceFileList = LineText;
 
 /// Read size of ScanBuildLog unless a caller asks for another.
 constexpr size_t kScanBlockSize = size_t{1} << 20;
@@ -185,6 +226,10 @@ struct ScanOptions {
   bool strict = false;
   /// With `strict`: a blank may stand inside a component.
   bool allowBlanks = false;
+  /// When set, every line that holds the word in any letter case but gives
+  /// no entry is told here: its number, a tab, why (LeftOutText), a tab, and
+  /// the line as ShownText() shows it.
+  LineText* leftOut = nullptr;
   size_t blockSize = kScanBlockSize;
 };
 

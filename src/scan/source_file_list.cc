@@ -11,15 +11,17 @@ namespace {
 constexpr size_t kFirstPiece = size_t{64} << 10;
 constexpr size_t kSecondPiece = size_t{2} << 20;
 constexpr size_t kMaxDoublings = 3;  // up to 16 MiB
+// Text this large goes to a sink at once rather than through a block.
+constexpr size_t kHandedOverAtOnce = size_t{64} << 10;
 
 }  // namespace
 
-void SourceFileList::Clear() {
+void LineText::Clear() {
   pieces.clear();
   count = 0;
 }
 
-char* SourceFileList::NewPiece(size_t length) {
+char* LineText::NewPiece(size_t length) {
   const size_t capacity =
       pieces.empty() ? kFirstPiece
                      : kSecondPiece << std::min(pieces.size() - 1, kMaxDoublings);
@@ -30,8 +32,8 @@ char* SourceFileList::NewPiece(size_t length) {
   return pieces.back().block.data();
 }
 
-bool SourceFileList::AppendText(const char* text, size_t size) {
-  if (sink) {
+bool LineText::AppendText(const char* text, size_t size) {
+  if (sink && size >= kHandedOverAtOnce) {
     Drain();  // what came before goes first
     sink->Write(text, size);
     return true;
@@ -45,14 +47,14 @@ bool SourceFileList::AppendText(const char* text, size_t size) {
   return true;
 }
 
-bool SourceFileList::Append(std::string_view entry) {
+bool LineText::Append(std::string_view entry) {
   if (!AppendText(entry.data(), entry.size()) || !AppendText("\n", 1))
     return false;
   ++count;
   return true;
 }
 
-void SourceFileList::Drain() {
+void LineText::Drain() {
   for (Piece& piece : pieces) {
     if (piece.used > 0)
       sink->Write(piece.block.data(), piece.used);
@@ -63,21 +65,21 @@ void SourceFileList::Drain() {
     pieces.erase(pieces.begin(), pieces.end() - 1);
 }
 
-uint64_t SourceFileList::size() const {
+uint64_t LineText::size() const {
   uint64_t total = 0;
   for (const Piece& piece : pieces)
     total += piece.used;
   return total;
 }
 
-std::string SourceFileList::Text() const {
+std::string LineText::Text() const {
   std::string text;
   for (const Piece& piece : pieces)
     text.append(piece.block.data(), piece.used);
   return text;
 }
 
-std::vector<std::string> SourceFileList::Entries() const {
+std::vector<std::string> LineText::Entries() const {
   const std::string text = Text();
   std::vector<std::string> entries;
   size_t begin = 0;

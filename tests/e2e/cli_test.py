@@ -333,6 +333,66 @@ class StrictTests(ToolTestCase):
                              b"src/a" + LIST_EOL + b";id>/tmp/pwned;echo \x1b]0;x\x07" + LIST_EOL)
 
 
+    def test_strict_refuses_devices_and_long_names_and_takes_blanks_when_allowed(self):
+        cases = [
+            # (path in the log, the entry as the message shows it, listed with --allow-blanks)
+            (b"src\\app\\aux", '"src/app/aux"', False),
+            (b"COM1", '"COM1"', False),
+            (b"src/AUX.old", '"src/AUX.old"', False),
+            (b"d" * 4097, '"%s"... (4097 bytes)' % ("d" * 200), False),
+            (b"a/" + b"c" * 256, '"a/%s"... (258 bytes)' % ("c" * 198), False),
+            (b"Source Files/main", '"Source Files/main"', True),
+            (b"Source  Files/main", '"Source  Files/main"', False),
+        ]
+        for entry, shown, allowed in cases:
+            with self.subTest(shown[:20]):
+                self.write("log.txt", compile_line("a.c") + b"Compiling ../../" + entry + b".c ...\n")
+                refused = (INPUT_FAILED,
+                           ["Kestrane error: Input file line 2: %s is not a plain relative path" % shown])
+                for extra in ([], ["--allow-blanks"]):
+                    status = run(["--strict", "--input=log.txt", "--output=list.txt"] + extra, self.tmp)
+                    self.assertEqual(status, (OK, []) if allowed and extra else refused)
+                # Without --strict, --allow-blanks changes nothing.
+                self.assertEqual(run(["--allow-blanks", "--input=log.txt", "--output=list.txt"],
+                                     self.tmp), (OK, []))
+                self.assertList("list.txt", ["a", entry.decode().replace("\\", "/")])
+
+
+class ExplainTests(ToolTestCase):
+    LOG = (compile_line("a.c") + b"Compiling ../../x.cpp ...\r\n" + b"noise\n" +
+           b"compiling ../../y.c ...\n" + b"Compiling ../../b.c ...")
+    TOLD = [b'2\ta C++ file (more than one character after the last dot)\t"Compiling ../../x.cpp ..."',
+            b'4\tthe word is not written Compiling (letter case counts)\t"compiling ../../y.c ..."',
+            b'5\tthe last line, which has no line feed\t"Compiling ../../b.c ..."']
+
+    def test_lines_left_out_are_told_where_the_list_is_written(self):
+        self.write("log.txt", self.LOG)
+        self.assertEqual(run(["--input=log.txt", "--output=list.txt", "--explain=why.txt"], self.tmp),
+                         (OK, []))
+        self.assertList("list.txt", ["a"])
+        self.assertEqual(self.read("why.txt"), b"".join(t + LIST_EOL for t in self.TOLD))
+        # Nothing left out: an empty file. The first such argument counts.
+        self.write("log.txt", compile_line("a.c"))
+        self.assertEqual(run(["--input=log.txt", "--output=list.txt", "--explain=why.txt",
+                              "--explain=other.txt"], self.tmp), (OK, []))
+        self.assertEqual(self.read("why.txt"), b"")
+        self.assertFolderHolds("log.txt", "list.txt", "why.txt")
+
+    def test_explanation_is_not_written_without_the_list(self):
+        self.write("log.txt", self.LOG + b"\nCompiling ../../../x.c ...\n")
+        self.write("why.txt", b"old\n")
+        self.assertEqual(run(["--strict", "--input=log.txt", "--output=list.txt", "--explain=why.txt"],
+                             self.tmp)[0], INPUT_FAILED)
+        self.assertEqual(self.read("why.txt"), b"old\n")
+        self.assertFolderHolds("log.txt", "why.txt")
+        os.mkdir(self.path("folder"))
+        for name, said in (("folder", "Could not open explanation file"),
+                           ("", "Could not open explanation file")):
+            with self.subTest(name):
+                self.assertEqual(run(["--input=log.txt", "--output=list.txt", "--explain=" + name],
+                                     self.tmp), (OUTPUT_FAILED, ["Kestrane error: " + said]))
+
+
 class ListReplacementTests(ToolTestCase):
     """The list takes the place of the file that was there in one step, and
     that file's links and permissions stay."""
