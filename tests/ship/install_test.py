@@ -14,7 +14,8 @@ import re
 import unittest
 
 from shiptest import (EM_ARM, FIRMWARE_OUTPUT, LOG_ORDER, ExampleTestCase, ScratchTestCase,
-                      elf_machine, need, readme_block, run, setting, version_file_verdict)
+                      backdate, elf_machine, need, readme_block, run, setting, spoil_log,
+                      takes_blanks, version_file_verdict)
 
 SOURCE_DIR = setting("KESTRANE_SOURCE_DIR")
 BUILD_DIR = setting("KESTRANE_BUILD_DIR")
@@ -93,10 +94,69 @@ class ExampleBuildTests(ExampleTestCase):
         program = os.path.join(self.build, "firmware")
         self.assertEqual(run([program]).stdout, FIRMWARE_OUTPUT)
 
-    def test_new_supplier_log_reconfigures_the_build(self):
+    def test_newest_log_wins_whatever_its_date(self):
         run([CMAKE, "--build", self.build])
         self.reverse_log_order()
+        backdate(os.path.join(self.source, "supplier-build.log"))
         self.assertBuildsInLogOrder(LOG_ORDER[::-1])  # no configure step by hand
+        self.assertIn("no work to do", run([CMAKE, "--build", self.build]).stdout)
+
+    def test_refused_or_missing_log_stops_the_build_but_not_clean(self):
+        log = os.path.join(self.source, "supplier-build.log")
+        with open(log, "rb") as f:
+            good = f.read()
+        for how, said in [("refused", 'Input file line 13: "a;b" is not a plain relative path'),
+                          ("missing", "the supplier's build log does not exist: " + log),
+                          ("device", "the supplier's build log is not a regular file")]:
+            with self.subTest(how):
+                spoil_log(log, good, None)
+                run([CMAKE, "--build", self.build])
+                spoil_log(log, good, how)
+                os.utime(os.path.join(self.source, "src", "app", "main.c"))
+                proc = run([CMAKE, "--build", self.build], check=False)
+                self.assertNotEqual(proc.returncode, 0)
+                self.assertIn(said, " ".join(proc.stdout.split()))
+                self.assertNotIn("Building C object", proc.stdout, "compiled from the old list")
+                run([CMAKE, "--build", self.build, "--target", "clean"])
+                self.assertFalse(os.path.exists(os.path.join(self.build, "firmware")))
+        spoil_log(log, good, None)
+        self.assertBuildsInLogOrder()
+
+    def test_tree_with_blanks_in_its_names(self):
+        if not takes_blanks(os.path.join(self.prefix, "bin", "kestrane")):
+            self.skipTest("this kestrane does not take --allow-blanks yet")
+        os.rename(os.path.join(self.source, "src", "app"), os.path.join(self.source, "src", "app files"))
+        log = os.path.join(self.source, "supplier-build.log")
+        with open(log, "rb") as f:
+            text = f.read().replace(b"\\app\\", b"\\app files\\")
+        with open(log, "wb") as f:
+            f.write(text)
+        self.build = self.path("build-blanks")
+        self.configure("-DCMAKE_PREFIX_PATH=" + self.prefix)
+        run([CMAKE, "--build", self.build])
+        self.assertEqual(self.compiled_sources(), [s.replace("/app/", "/app files/") for s in LOG_ORDER])
+
+
+class OtherGeneratorTests(ExampleTestCase):
+    """Generators that read their build files before the log is listed."""
+
+    def test_new_log_stops_the_build_once(self):
+        need("make")
+        prefix = self.path("prefix")
+        install(prefix)
+        self.configure_with("Unix Makefiles", "-DCMAKE_PREFIX_PATH=" + prefix)
+        run([CMAKE, "--build", self.build])
+        self.reverse_log_order()
+        log = os.path.join(self.source, "supplier-build.log")
+        backdate(log)
+        proc = run([CMAKE, "--build", self.build], check=False)
+        self.assertNotEqual(proc.returncode, 0)
+        self.assertIn("the supplier's build log " + log + " lists other sources now; this build "
+                      "was set up for the old list and stops here: build again to compile the new "
+                      "one", " ".join(proc.stderr.split()))
+        run([CMAKE, "--build", self.build])
+        self.assertEqual(self.compiled_sources(), LOG_ORDER[::-1])
+        self.assertEqual(run([os.path.join(self.build, "firmware")]).stdout, FIRMWARE_OUTPUT)
 
 
 class CrossBuildTests(ExampleTestCase):
