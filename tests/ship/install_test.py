@@ -213,11 +213,61 @@ class MakeTests(ExampleTestCase):
         self.assertEqual(run([os.path.join(self.source, "firmware")]).stdout, FIRMWARE_OUTPUT)
         self.assertIsNone(self.make()[1], "nothing changed, nothing to link")
         os.utime(self.log)
-        proc, linked = self.make()
-        self.assertIn("kestrane --strict", proc.stdout, "a newer log is listed again")
-        self.assertIsNone(linked, "the same list, nothing to link")
+        self.assertIsNone(self.make()[1], "the same list, nothing to link")
+        # The newest log wins, whatever its date, in one run of make.
         self.reverse_log_order()
+        backdate(self.log)
         self.assertEqual(self.make()[1], LOG_ORDER[::-1])
+        proc, linked = self.make()
+        self.assertIsNone(linked)
+        self.assertNotIn("kestrane --strict", proc.stdout, "the list made again")
+
+    def test_clean_works_while_the_log_is_refused_or_missing(self):
+        with open(self.log, "rb") as f:
+            good = f.read()
+        for how, said in [("refused", 'Input file line 13: "a;b" is not a plain relative path'),
+                          ("missing", "the supplier's build log is missing or not a regular file"),
+                          ("device", "the supplier's build log is missing or not a regular file")]:
+            with self.subTest(how):
+                spoil_log(self.log, good, None)
+                self.make()
+                spoil_log(self.log, good, how)
+                proc = self.make(check=False)[0]
+                self.assertNotEqual(proc.returncode, 0)
+                self.assertIn("kestrane.mk: supplier-build.log: ", proc.stderr)
+                self.assertIn(said, proc.stderr)
+                self.make("clean")
+                self.assertEqual([s for s in LOG_ORDER if os.path.exists(
+                    os.path.join(self.source, s[:-len(".c")] + ".o"))], [])
+
+    def test_only_files_in_the_tree_compile_and_only_by_the_include(self):
+        """An entry compiles from <entry>.c inside the tree, by the include's
+        rule: never by make's built-in rules from a .cpp or .s file of the
+        same name, nor from a file outside that a link leads to."""
+        self.make()
+        app = os.path.join(self.source, "src", "app")
+        os.rename(os.path.join(app, "main.c"), self.path("evil.c"))
+        os.remove(os.path.join(app, "main.o"))
+        cases = [  # what stands in for main.c; what make says with the list kept and a new one
+            ("main.cpp", "No rule to make target 'src/app/main.c'",
+             "lists a source file that is not there: src/app/main.c"),
+            ("main.s", "No rule to make target 'src/app/main.c'",
+             "lists a source file that is not there: src/app/main.c"),
+            ("main.c", None, "lists the source file src/app/main.c, which is, with symbolic links "
+             "resolved, %s, outside %s" % (self.path("evil.c"), os.path.realpath(self.source))),
+        ]
+        for stand_in, kept, new in cases:
+            with self.subTest(stand_in):
+                os.symlink(self.path("evil.c"), os.path.join(app, stand_in))
+                for said in [kept, new]:
+                    if said == new:
+                        self.reverse_log_order()
+                    if said:
+                        proc = self.make(check=False)[0]
+                        self.assertIn(said, proc.stderr)
+                        self.assertFalse(os.path.exists(os.path.join(app, "main.o")))
+                self.reverse_log_order()
+                os.remove(os.path.join(app, stand_in))
 
     def old_kestrane(self, name, list_data):
         """A kestrane that ignores --strict and writes `list_data`."""
@@ -250,6 +300,9 @@ class MakeTests(ExampleTestCase):
              'list line 2: ";touch %s;echo \\x1B[2J" is not a plain relative path' % pwned),
             (b"", [self.old_kestrane("old-lf", b"src/app/main\n/etc/hostname\n")],
              'list line 2: "/etc/hostname" is not a plain relative path'),
+            (b"", [self.old_kestrane("blank", b"src/app/main\nSource Files/main\n")],
+             'list line 2: "Source Files/main" holds a blank, and make cannot take a file name '
+             "with blanks; build with CMake and kestrane_sources(), which can"),
         ]
         with open(self.log, "rb") as f:
             log = f.read()
