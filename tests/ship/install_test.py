@@ -223,6 +223,9 @@ class MakeTests(ExampleTestCase):
         self.assertNotIn("kestrane --strict", proc.stdout, "the list made again")
 
     def test_clean_works_while_the_log_is_refused_or_missing(self):
+        clean = self.path("clean.mk")
+        with open(clean, "w") as f:
+            f.write("clean:\n\trm -f firmware $(OBJS)\n")
         with open(self.log, "rb") as f:
             good = f.read()
         for how, said in [("refused", 'Input file line 13: "a;b" is not a plain relative path'),
@@ -236,7 +239,7 @@ class MakeTests(ExampleTestCase):
                 self.assertNotEqual(proc.returncode, 0)
                 self.assertIn("kestrane.mk: supplier-build.log: ", proc.stderr)
                 self.assertIn(said, proc.stderr)
-                self.make("clean")
+                self.make("-f", "Makefile", "-f", clean, "clean")
                 self.assertEqual([s for s in LOG_ORDER if os.path.exists(
                     os.path.join(self.source, s[:-len(".c")] + ".o"))], [])
 
