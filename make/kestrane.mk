@@ -135,20 +135,28 @@ kestrane_cleaning := $(if $(MAKECMDGOALS),$(if $(filter-out %clean,$(MAKECMDGOAL
 
 ifeq ($(kestrane_cleaning),)
 # kestrane runs each time: the list in a pipe (descriptor 3, without the
-# banner) against the list kept, and a failure adds a line that no list holds.
-# Only a new list, new settings or a failure go on: kestrane again, into a
-# file, and the checks. The list and the makefile are replaced only when they
+# banner) against the list kept, a short one by the shell itself, a long one
+# by cmp. A failure adds a line that no list holds; the dot keeps the last
+# line feed. Only a new list, new settings or a failure go on: kestrane
+# again, into a file, and the checks. The list and the makefile are replaced only when they
 # changed, so what depends on the list is remade, and make reads the
 # makefiles anew, only then.
 .PHONY: .kestrane-run
 .kestrane-run: ;
 $(KESTRANE_LIST).mk: .kestrane-run
 	@log='$(KESTRANE_LOG)' list='$(KESTRANE_LIST)' mk='$@'; \
-	if [ -f "$$log" ] && [ -f "$$mk" ] && read -r checked < "$$mk" && \
-	   [ "$$checked" = '$(kestrane_checked)' ] && \
-	   { $(KESTRANE) --strict --allow-blanks "--input=$$log" --output=/dev/fd/3 \
-	       3>&1 > /dev/null 2>&1 || echo ../failed; } | cmp -s - "$$list"; then \
-	  exit 0; \
+	if [ -f "$$log" ] && [ -f "$$list" ] && [ -f "$$mk" ] && read -r checked < "$$mk" && \
+	   [ "$$checked" = '$(kestrane_checked)' ]; then \
+	  new=$$($(KESTRANE) --strict --allow-blanks "--input=$$log" --output=/dev/fd/3 \
+	         3>&1 > /dev/null 2>&1 || echo ../failed; echo .); \
+	  if [ $${#new} -gt 16384 ]; then \
+	    printf %s "$${new%.}" | cmp -s - "$$list" && exit 0; \
+	  else \
+	    old=; nl=$$(printf '\n.'); nl=$${nl%.}; \
+	    while [ $${#old} -lt $${#new} ] && IFS= read -r line; do old="$$old$$line$$nl"; \
+	    done < "$$list"; \
+	    [ "$$old." = "$$new" ] && exit 0; \
+	  fi; \
 	fi; \
 	echo "kestrane --strict --input=$$log --output=$$list"; \
 	fail() { \
