@@ -2,9 +2,8 @@
 #
 #   KESTRANE_LOG := supplier-build.log
 #   include <prefix>/share/kestrane/kestrane.mk
-#   OBJS := $(KESTRANE_SOURCES:.c=.o)
-#   firmware: $(OBJS) $(KESTRANE_LIST)
-#   	$(CC) $(LDFLAGS) -o $@ $(OBJS) $(LDLIBS)
+#   firmware: $(KESTRANE_OBJECTS) $(KESTRANE_LIST)
+#   	$(CC) $(LDFLAGS) -o $@ $(KESTRANE_OBJECTS) $(LDLIBS)
 #
 # Set before the include:
 #   KESTRANE_LOG          the supplier's build log (required)
@@ -18,6 +17,7 @@
 #                         this file, else kestrane on PATH)
 # It sets:
 #   KESTRANE_SOURCES      the listed files, in the log's order
+#   KESTRANE_OBJECTS      their objects, each beside its source, in that order
 # and KESTRANE_LIST, as a prerequisite, changes only when the list does: a
 # program that depends on it is relinked when the log's order changes.
 #
@@ -26,12 +26,21 @@
 # refuses a log with any entry that is not a plain relative path, and the list
 # is checked here once more before make reads a byte of it: a kestrane that
 # ignores --strict (one from before it) cannot bring anything else in either.
-# A refused log stops the build, with its name and the entry, escaped.
+# Every listed file must exist and, with symbolic links resolved, lie inside
+# KESTRANE_ROOT; an entry with a blank is refused, as make splits words at
+# blanks. A refused log stops the build, with its name and the entry, escaped.
+# Each object is made from its listed file by the rule below, with make's own
+# recipe for the extension (COMPILE.c for .c), never by a built-in rule from
+# a .cpp or .s file of the same name.
 #
 # The list is made by the rule for $(KESTRANE_LIST).mk, which make brings up
-# to date before it reads the makefiles anew; nothing else runs meanwhile,
-# under make -j too. Paths with blanks are not supported (make splits words
-# at blanks); a POSIX shell and awk are needed.
+# to date before it reads the makefiles; nothing else runs meanwhile, under
+# make -j too. The rule runs kestrane on every build, whatever the log's date
+# (logs come out of archives and copies with the supplier's dates), and
+# rewrites the makefile only when the list changed: make then reads the
+# makefiles anew, once. A goal that ends in "clean" alone takes the makefile
+# as it is, so a refused or missing log does not stop it. A POSIX shell, awk,
+# cmp and realpath (or readlink -f) are needed.
 
 kestrane_here := $(dir $(lastword $(MAKEFILE_LIST)))
 
@@ -53,11 +62,16 @@ $(error kestrane.mk: kestrane would misread a path with "--input" or "--output" 
   in it as an option: $(KESTRANE) $(KESTRANE_LOG) $(KESTRANE_LIST))
 endif
 
+# The first line of the makefile: the settings its list was checked with.
+kestrane_checked := kestrane_checked_with := \
+  $(KESTRANE_ROOT)|$(KESTRANE_EXTENSION)|$(KESTRANE_ALLOW_EMPTY)
+
 # The check of the list, in awk under the C locale (bytes): each line, less
 # the carriage return of a CR LF line end, must be a plain relative path
 # (components of A-Z a-z 0-9 . _ - separated by /, none empty, none "..",
-# none starting with -). It writes the makefile that sets KESTRANE_ENTRIES, or
-# the first line it refuses, escaped as kestrane shows entries.
+# none starting with -). It writes the makefile that sets KESTRANE_ENTRIES to
+# the file mk and each listed file's path to its output, or the first line it
+# refuses, escaped as kestrane shows entries.
 kestrane_check = \
   function shown(s,  i, c, t) { \
     for (i = 1; i <= length(s) && i <= 200; i++) { \
@@ -66,55 +80,132 @@ kestrane_check = \
     } \
     return "\"" t "\"" (length(s) > 200 ? "... (" length(s) " bytes)" : "") \
   } \
-  BEGIN { for (i = 1; i < 256; i++) code[sprintf("%c", i)] = i; print "KESTRANE_ENTRIES := \\" } \
+  BEGIN { \
+    for (i = 1; i < 256; i++) code[sprintf("%c", i)] = i; \
+    print ENVIRON["checked"] > mk; print "KESTRANE_ENTRIES := \\" > mk \
+  } \
   { \
     sub(/\r$$/, ""); \
     n = split($$0, part, "/"); \
     ok = n > 0; \
-    for (i = 1; i <= n; i++) ok = ok && part[i] ~ /^[A-Za-z0-9._][A-Za-z0-9._-]*$$/ && part[i] != ".."; \
-    if (!ok) { \
-      print "list line " NR ": " shown($$0) " is not a plain relative path (a kestrane without --strict?)"; \
+    for (i = 1; i <= n; i++) \
+      ok = ok && part[i] ~ /^[A-Za-z0-9._ ][A-Za-z0-9._ -]*$$/ && part[i] != ".."; \
+    if (ok && index($$0, " ")) { \
+      print "list line " NR ": " shown($$0) " holds a blank, and make cannot take a file name " \
+        "with blanks; build with CMake and kestrane_sources(), which can"; \
       refused = 1; exit 1 \
     } \
-    print "  " $$0 " \\" \
+    if (!ok) { \
+      print "list line " NR ": " shown($$0) " is not a plain relative path " \
+        "(a kestrane without --strict?)"; \
+      refused = 1; exit 1 \
+    } \
+    print "  " $$0 " \\" > mk; \
+    print ENVIRON["root"] $$0 ENVIRON["extension"] \
   } \
   END { \
     if (refused) exit 1; \
-    if (NR == 0 && empty_ok == "") { \
+    if (NR == 0 && ENVIRON["empty_ok"] == "") { \
       print "lists no compiled source file (set KESTRANE_ALLOW_EMPTY to accept an empty list)"; \
       exit 1 \
     } \
-    print "" \
+    print "" > mk \
+  }
+
+# With the listed files' paths and then their real paths as input: the first
+# real path outside the root's, if any.
+kestrane_inside = \
+  NR == FNR { path[FNR] = $$0; paths = FNR; next } \
+  { real++ } \
+  index($$0, ENVIRON["real_root"]) != 1 { \
+    gsub(/[^ -~]/, "?"); \
+    print "lists the source file " path[FNR] ", which is, with symbolic links resolved, " \
+      $$0 ", outside " substr(ENVIRON["real_root"], 1, length(ENVIRON["real_root"]) - 1); \
+    refused = 1; exit 1 \
+  } \
+  END { \
+    if (!refused && real != paths) { \
+      print "could not resolve the symbolic links of the listed files (is realpath there?)"; \
+      exit 1 \
+    } \
   }
 
 kestrane_goal := $(.DEFAULT_GOAL)
+kestrane_cleaning := $(if $(MAKECMDGOALS),$(if $(filter-out %clean,$(MAKECMDGOALS)),,yes))
 
-# The list is replaced only when it changed, so what depends on it is remade
-# only then; the makefile is rewritten each time, so make stops asking.
-$(KESTRANE_LIST).mk: $(KESTRANE_LOG)
-	@echo "kestrane --strict --input=$< --output=$(KESTRANE_LIST)"
-	@rm -f '$(KESTRANE_LIST).new' '$@.new'; \
-	$(KESTRANE) --strict '--input=$<' '--output=$(KESTRANE_LIST).new' > '$@.said' 2>&1; \
+ifeq ($(kestrane_cleaning),)
+# kestrane runs each time: the list in a pipe (descriptor 3, without the
+# banner) against the list kept, a short one by the shell itself, a long one
+# by cmp. A failure adds a line that no list holds; the dot keeps the last
+# line feed. Only a new list, new settings or a failure go on: kestrane
+# again, into a file, and the checks. The list and the makefile are replaced only when they
+# changed, so what depends on the list is remade, and make reads the
+# makefiles anew, only then.
+.PHONY: .kestrane-run
+.kestrane-run: ;
+$(KESTRANE_LIST).mk: .kestrane-run
+	@log='$(KESTRANE_LOG)' list='$(KESTRANE_LIST)' mk='$@'; \
+	if [ -f "$$log" ] && [ -f "$$list" ] && [ -f "$$mk" ] && read -r checked < "$$mk" && \
+	   [ "$$checked" = '$(kestrane_checked)' ]; then \
+	  new=$$($(KESTRANE) --strict --allow-blanks "--input=$$log" --output=/dev/fd/3 \
+	         3>&1 > /dev/null 2>&1 || echo ../failed; echo .); \
+	  if [ $${#new} -gt 16384 ]; then \
+	    printf %s "$${new%.}" | cmp -s - "$$list" && exit 0; \
+	  else \
+	    old=; nl=$$(printf '\n.'); nl=$${nl%.}; \
+	    while [ $${#old} -lt $${#new} ] && IFS= read -r line; do old="$$old$$line$$nl"; \
+	    done < "$$list"; \
+	    [ "$$old." = "$$new" ] && exit 0; \
+	  fi; \
+	fi; \
+	echo "kestrane --strict --input=$$log --output=$$list"; \
+	fail() { \
+	  echo "kestrane.mk: $$log: $$1" >&2; \
+	  rm -f "$$list.new" "$$mk.new" "$$mk.said" "$$mk.paths"; exit 1; \
+	}; \
+	if [ ! -f "$$log" ]; then \
+	  fail "the supplier's build log is missing or not a regular file (a folder, a device or a pipe)"; \
+	fi; \
+	rm -f "$$list.new" "$$mk.new"; \
+	$(KESTRANE) --strict --allow-blanks "--input=$$log" "--output=$$list.new" > "$$mk.said" 2>&1; \
 	status=$$?; \
 	if [ $$status -ne 0 ]; then \
-	  echo "kestrane.mk: $<: `tail -n 1 '$@.said' | tr -d '\r' | cat -v` (exit status $$status)" >&2; \
-	  rm -f '$@.said'; exit 1; \
+	  fail "`tail -n 1 "$$mk.said" | tr -d '\r' | cat -v` (exit status $$status)"; \
 	fi; \
-	if ! LC_ALL=C awk -v empty_ok='$(KESTRANE_ALLOW_EMPTY)' '$(kestrane_check)' \
-	    '$(KESTRANE_LIST).new' > '$@.new'; then \
-	  echo "kestrane.mk: $<: `tail -n 1 '$@.new'`" >&2; \
-	  rm -f '$(KESTRANE_LIST).new' '$@.new' '$@.said'; exit 1; \
+	if ! checked='$(kestrane_checked)' root='$(if $(KESTRANE_ROOT),$(KESTRANE_ROOT:%/=%)/)' \
+	    extension='$(KESTRANE_EXTENSION)' empty_ok='$(KESTRANE_ALLOW_EMPTY)' LC_ALL=C \
+	    awk -v mk="$$mk.new" '$(kestrane_check)' "$$list.new" > "$$mk.paths"; then \
+	  fail "`tail -n 1 "$$mk.paths"`"; \
 	fi; \
-	if cmp -s '$(KESTRANE_LIST).new' '$(KESTRANE_LIST)'; then \
-	  rm -f '$(KESTRANE_LIST).new'; \
-	else \
-	  mv -f '$(KESTRANE_LIST).new' '$(KESTRANE_LIST)'; \
+	set -f; \
+	for path in `cat "$$mk.paths"`; do \
+	  [ -f "$$path" ] || fail "lists a source file that is not there: $$path"; \
+	done; \
+	if [ -s "$$mk.paths" ]; then \
+	  if command -v realpath > /dev/null; then resolve=realpath; else resolve='readlink -f'; fi; \
+	  real_root=`cd -P '$(or $(KESTRANE_ROOT),.)' && pwd -P`/ && \
+	  said=`xargs $$resolve < "$$mk.paths" | real_root="$$real_root" LC_ALL=C \
+	    awk '$(kestrane_inside)' "$$mk.paths" -` || fail "$$said"; \
 	fi; \
-	rm -f '$@.said'; mv -f '$@.new' '$@'
+	cmp -s "$$list.new" "$$list" || mv -f "$$list.new" "$$list"; \
+	cmp -s "$$mk.new" "$$mk" || mv -f "$$mk.new" "$$mk"; \
+	rm -f "$$list.new" "$$mk.new" "$$mk.said" "$$mk.paths"
 
 include $(KESTRANE_LIST).mk
-
-.DEFAULT_GOAL := $(kestrane_goal)
+else
+# Cleaning: the last list, as it is.
+-include $(KESTRANE_LIST).mk
+endif
 
 KESTRANE_SOURCES := $(addprefix $(if $(KESTRANE_ROOT),$(KESTRANE_ROOT:%/=%)/),$(addsuffix \
   $(KESTRANE_EXTENSION),$(KESTRANE_ENTRIES)))
+KESTRANE_OBJECTS := $(addsuffix .o,$(KESTRANE_SOURCES:$(KESTRANE_EXTENSION)=))
+
+# The include's own rule for the listed objects: make's built-in rules would
+# take a .cpp or .s file of the same name when the listed file is missing.
+ifneq ($(and $(KESTRANE_OBJECTS),$(KESTRANE_EXTENSION),$(COMPILE$(KESTRANE_EXTENSION))),)
+$(sort $(KESTRANE_OBJECTS)): %.o: %$(KESTRANE_EXTENSION)
+	$(COMPILE$(KESTRANE_EXTENSION)) $(OUTPUT_OPTION) $<
+endif
+
+.DEFAULT_GOAL := $(kestrane_goal)

@@ -9,6 +9,7 @@ one source per line. The listed files must exist: the test makes them.
 import os
 import shutil
 import stat
+import sys
 import tempfile
 import unittest
 
@@ -47,7 +48,8 @@ class ProbeTestCase(ScratchTestCase):
             f.write(data)
         return path
 
-    def configure(self, log, tool=TOOL, root=None, extension=None, allow_empty=False):
+    def configure(self, log, tool=TOOL, root=None, extension=None, allow_empty=False,
+                  timeout=None, wrap=()):
         """Configures the probe in a new build folder, self.build; returns the
         process (not checked)."""
         self.build = tempfile.mkdtemp(prefix="build-", dir=self.tmp)
@@ -63,7 +65,9 @@ class ProbeTestCase(ScratchTestCase):
             args.append("-DPROBE_EXTENSION=" + extension)
         if allow_empty:
             args.append("-DPROBE_ALLOW_EMPTY=ON")
-        return run(args, check=False)
+        if timeout is not None:
+            args.append("-DPROBE_TIMEOUT=" + timeout)
+        return run([*wrap, *args], check=False)
 
     def sources(self, log, **options):
         proc = self.proc = self.configure(log, **options)
@@ -167,11 +171,45 @@ class FailureTests(ProbeTestCase):
         log = self.path("missing.log")
         self.assertConfigureFails(log, "the supplier's build log does not exist: " + log)
 
-    def test_tool_message_is_shown_with_the_log(self):
-        log = self.path("logs")
-        os.mkdir(log)
-        self.assertConfigureFails(log, "could not list the sources of the supplier's build log " + log,
-                                  "It said: Kestrane error: Could not open input file (exit status")
+    def test_log_that_is_not_a_regular_file(self):
+        """Refused before the tool reads it: a device or a pipe could be read
+        for ever."""
+        os.mkdir(self.path("folder.log"))
+        os.symlink("/dev/zero", self.path("zero.log"))
+        os.mkfifo(self.path("pipe.log"))
+        for name in ["folder.log", "zero.log", "pipe.log"]:
+            with self.subTest(name):
+                self.assertConfigureFails(self.path(name), "the supplier's build log is not a "
+                                          "regular file (a folder, a device or a pipe): " +
+                                          self.path(name), timeout="10")
+
+    def test_tool_gets_a_time_limit(self):
+        tool = self.path("slow-kestrane")
+        with open(tool, "w") as f:
+            f.write("#!/bin/sh\nexec sleep 60\n")
+        os.chmod(tool, 0o755)
+        log = self.write_log(b"Compiling ../../a.c ...\n")
+        self.assertConfigureFails(log, "kestrane " + tool + " did not finish within 1 s on the "
+                                  "supplier's build log " + log, tool=tool, timeout="1")
+        self.assertConfigureFails(log, 'TIMEOUT takes a number of seconds greater than 0, not "0"',
+                                  timeout="0")
+
+    def test_memory_grows_with_the_list_not_with_an_entry(self):
+        """A kestrane without --strict may write an entry of any length: such
+        a list is not read, nor copied over and over."""
+        size = 32 << 20
+        tool = self.path("old-kestrane")
+        with open(tool, "w") as f:
+            f.write("#!/bin/sh\nfor a; do case $a in --output=*) out=${a#--output=};; esac; done\n"
+                    "head -c %d /dev/zero | tr '\\0' a > \"$out\"; echo >> \"$out\"\n" % size)
+        os.chmod(tool, 0o755)
+        # The peak resident size of the configure and its children, in KiB.
+        peak = ("import resource, subprocess, sys; status = subprocess.run(sys.argv[1:]).returncode; "
+                "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss); sys.exit(status)")
+        proc = self.assertConfigureFails(self.write_log(b""), "holds an entry longer than 4096 bytes",
+                                         "The entry begins: " + "a" * 400 + "... (4097 bytes)",
+                                         tool=tool, wrap=[sys.executable, "-c", peak])
+        self.assertLess(int(proc.stdout.split()[-1]) * 1024, size)
 
     def test_message_follows_the_identification_lines(self):
         tool = self.fake_windows_tool(
@@ -257,13 +295,20 @@ class FailureTests(ProbeTestCase):
 
     def test_list_from_a_kestrane_without_strict(self):
         """A tool that ignores --strict: what it listed goes no further."""
-        self.make_files(self.probe, b"ok.c")
-        tool = self.fake_windows_tool("ok\r\nsrc/app/blink.c$<SEMICOLON>/elsewhere/evil\x1b\r\nok\r\n",
-                                      "", 0)
-        self.assertConfigureFails(self.write_log(b""), "holds an entry that is not a plain relative "
-                                  "path, which kestrane --strict refuses; is " + tool + " a kestrane "
-                                  "without --strict? The entry: src/app/blink.c$<SEMICOLON>/elsewhere/"
-                                  "evil\\x1B", tool=tool)
+        self.make_files(self.probe, b"ok.c", b"a b/c.c")
+        cases = [  # the list, the entry the message shows
+            ("ok\r\nsrc/app/blink.c$<SEMICOLON>/elsewhere/evil\x1b\r\nok\r\n",
+             "src/app/blink.c$<SEMICOLON>/elsewhere/evil\\x1B"),
+            ("a b/c\n a b/c\n", " a b/c"),
+            ("a b/c\na  b/c\n", "a  b/c"),
+            ("ok\na b /c\n", "a b /c"),
+        ]
+        for listed, shown in cases:
+            with self.subTest(shown):
+                tool = self.fake_windows_tool(listed, "", 0)
+                self.assertConfigureFails(self.write_log(b""), "holds an entry that is not a plain "
+                                          "relative path, which kestrane --strict refuses; is " + tool +
+                                          " a kestrane without --strict? The entry: " + shown, tool=tool)
 
 
 if __name__ == "__main__":

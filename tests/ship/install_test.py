@@ -15,7 +15,8 @@ import shutil
 import unittest
 
 from shiptest import (EM_ARM, FIRMWARE_OUTPUT, LOG_ORDER, ExampleTestCase, ScratchTestCase,
-                      elf_machine, need, readme_block, run, setting, version_file_verdict)
+                      backdate, elf_machine, need, readme_block, run, setting, spoil_log,
+                      takes_blanks, version_file_verdict)
 
 SOURCE_DIR = setting("KESTRANE_SOURCE_DIR")
 BUILD_DIR = setting("KESTRANE_BUILD_DIR")
@@ -123,10 +124,69 @@ class ExampleBuildTests(ExampleTestCase):
         program = os.path.join(self.build, "firmware")
         self.assertEqual(run([program]).stdout, FIRMWARE_OUTPUT)
 
-    def test_new_supplier_log_reconfigures_the_build(self):
+    def test_newest_log_wins_whatever_its_date(self):
         run([CMAKE, "--build", self.build])
         self.reverse_log_order()
+        backdate(os.path.join(self.source, "supplier-build.log"))
         self.assertBuildsInLogOrder(LOG_ORDER[::-1])  # no configure step by hand
+        self.assertIn("no work to do", run([CMAKE, "--build", self.build]).stdout)
+
+    def test_refused_or_missing_log_stops_the_build_but_not_clean(self):
+        log = os.path.join(self.source, "supplier-build.log")
+        with open(log, "rb") as f:
+            good = f.read()
+        for how, said in [("refused", 'Input file line 13: "a;b" is not a plain relative path'),
+                          ("missing", "the supplier's build log does not exist: " + log),
+                          ("device", "the supplier's build log is not a regular file")]:
+            with self.subTest(how):
+                spoil_log(log, good, None)
+                run([CMAKE, "--build", self.build])
+                spoil_log(log, good, how)
+                os.utime(os.path.join(self.source, "src", "app", "main.c"))
+                proc = run([CMAKE, "--build", self.build], check=False)
+                self.assertNotEqual(proc.returncode, 0)
+                self.assertIn(said, " ".join(proc.stdout.split()))
+                self.assertNotIn("Building C object", proc.stdout, "compiled from the old list")
+                run([CMAKE, "--build", self.build, "--target", "clean"])
+                self.assertFalse(os.path.exists(os.path.join(self.build, "firmware")))
+        spoil_log(log, good, None)
+        self.assertBuildsInLogOrder()
+
+    def test_tree_with_blanks_in_its_names(self):
+        if not takes_blanks(os.path.join(self.prefix, "bin", "kestrane")):
+            self.skipTest("this kestrane does not take --allow-blanks yet")
+        os.rename(os.path.join(self.source, "src", "app"), os.path.join(self.source, "src", "app files"))
+        log = os.path.join(self.source, "supplier-build.log")
+        with open(log, "rb") as f:
+            text = f.read().replace(b"\\app\\", b"\\app files\\")
+        with open(log, "wb") as f:
+            f.write(text)
+        self.build = self.path("build-blanks")
+        self.configure("-DCMAKE_PREFIX_PATH=" + self.prefix)
+        run([CMAKE, "--build", self.build])
+        self.assertEqual(self.compiled_sources(), [s.replace("/app/", "/app files/") for s in LOG_ORDER])
+
+
+class OtherGeneratorTests(ExampleTestCase):
+    """Generators that read their build files before the log is listed."""
+
+    def test_new_log_stops_the_build_once(self):
+        need("make")
+        prefix = self.path("prefix")
+        install(prefix)
+        self.configure_with("Unix Makefiles", "-DCMAKE_PREFIX_PATH=" + prefix)
+        run([CMAKE, "--build", self.build])
+        self.reverse_log_order()
+        log = os.path.join(self.source, "supplier-build.log")
+        backdate(log)
+        proc = run([CMAKE, "--build", self.build], check=False)
+        self.assertNotEqual(proc.returncode, 0)
+        self.assertIn("the supplier's build log " + log + " lists other sources now; this build "
+                      "was set up for the old list and stops here: build again to compile the new "
+                      "one", " ".join(proc.stderr.split()))
+        run([CMAKE, "--build", self.build])
+        self.assertEqual(self.compiled_sources(), LOG_ORDER[::-1])
+        self.assertEqual(run([os.path.join(self.build, "firmware")]).stdout, FIRMWARE_OUTPUT)
 
 
 class CrossBuildTests(ExampleTestCase):
@@ -183,11 +243,64 @@ class MakeTests(ExampleTestCase):
         self.assertEqual(run([os.path.join(self.source, "firmware")]).stdout, FIRMWARE_OUTPUT)
         self.assertIsNone(self.make()[1], "nothing changed, nothing to link")
         os.utime(self.log)
-        proc, linked = self.make()
-        self.assertIn("kestrane --strict", proc.stdout, "a newer log is listed again")
-        self.assertIsNone(linked, "the same list, nothing to link")
+        self.assertIsNone(self.make()[1], "the same list, nothing to link")
+        # The newest log wins, whatever its date, in one run of make.
         self.reverse_log_order()
+        backdate(self.log)
         self.assertEqual(self.make()[1], LOG_ORDER[::-1])
+        proc, linked = self.make()
+        self.assertIsNone(linked)
+        self.assertNotIn("kestrane --strict", proc.stdout, "the list made again")
+
+    def test_clean_works_while_the_log_is_refused_or_missing(self):
+        clean = self.path("clean.mk")
+        with open(clean, "w") as f:
+            f.write("clean:\n\trm -f firmware $(OBJS)\n")
+        with open(self.log, "rb") as f:
+            good = f.read()
+        for how, said in [("refused", 'Input file line 13: "a;b" is not a plain relative path'),
+                          ("missing", "the supplier's build log is missing or not a regular file"),
+                          ("device", "the supplier's build log is missing or not a regular file")]:
+            with self.subTest(how):
+                spoil_log(self.log, good, None)
+                self.make()
+                spoil_log(self.log, good, how)
+                proc = self.make(check=False)[0]
+                self.assertNotEqual(proc.returncode, 0)
+                self.assertIn("kestrane.mk: supplier-build.log: ", proc.stderr)
+                self.assertIn(said, proc.stderr)
+                self.make("-f", "Makefile", "-f", clean, "clean")
+                self.assertEqual([s for s in LOG_ORDER if os.path.exists(
+                    os.path.join(self.source, s[:-len(".c")] + ".o"))], [])
+
+    def test_only_files_in_the_tree_compile_and_only_by_the_include(self):
+        """An entry compiles from <entry>.c inside the tree, by the include's
+        rule: never by make's built-in rules from a .cpp or .s file of the
+        same name, nor from a file outside that a link leads to."""
+        self.make()
+        app = os.path.join(self.source, "src", "app")
+        os.rename(os.path.join(app, "main.c"), self.path("evil.c"))
+        os.remove(os.path.join(app, "main.o"))
+        cases = [  # what stands in for main.c; what make says with the list kept and a new one
+            ("main.cpp", "No rule to make target 'src/app/main.c'",
+             "lists a source file that is not there: src/app/main.c"),
+            ("main.s", "No rule to make target 'src/app/main.c'",
+             "lists a source file that is not there: src/app/main.c"),
+            ("main.c", None, "lists the source file src/app/main.c, which is, with symbolic links "
+             "resolved, %s, outside %s" % (self.path("evil.c"), os.path.realpath(self.source))),
+        ]
+        for stand_in, kept, new in cases:
+            with self.subTest(stand_in):
+                os.symlink(self.path("evil.c"), os.path.join(app, stand_in))
+                for said in [kept, new]:
+                    if said == new:
+                        self.reverse_log_order()
+                    if said:
+                        proc = self.make(check=False)[0]
+                        self.assertIn(said, proc.stderr)
+                        self.assertFalse(os.path.exists(os.path.join(app, "main.o")))
+                self.reverse_log_order()
+                os.remove(os.path.join(app, stand_in))
 
     def old_kestrane(self, name, list_data):
         """A kestrane that ignores --strict and writes `list_data`."""
@@ -220,6 +333,9 @@ class MakeTests(ExampleTestCase):
              'list line 2: ";touch %s;echo \\x1B[2J" is not a plain relative path' % pwned),
             (b"", [self.old_kestrane("old-lf", b"src/app/main\n/etc/hostname\n")],
              'list line 2: "/etc/hostname" is not a plain relative path'),
+            (b"", [self.old_kestrane("blank", b"src/app/main\nSource Files/main\n")],
+             'list line 2: "Source Files/main" holds a blank, and make cannot take a file name '
+             "with blanks; build with CMake and kestrane_sources(), which can"),
         ]
         with open(self.log, "rb") as f:
             log = f.read()

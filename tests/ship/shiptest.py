@@ -216,3 +216,40 @@ class ExampleTestCase(ScratchTestCase):
             reordered[i] = lines[j]
         with open(log, "wb") as f:
             f.write(b"".join(reordered))
+
+    def configure_with(self, generator, *args):
+        """Configures the example with another generator than Ninja."""
+        run([setting("CMAKE_COMMAND"), "-S", self.source, "-B", self.build, "-G", generator,
+             "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON", *args])
+
+
+def backdate(path):
+    """Gives `path` a date long past, as an archive or a copy that keeps the
+    supplier's dates would."""
+    os.utime(path, (OLD_DATE, OLD_DATE))
+
+
+OLD_DATE = 946684800  # 2000-01-01
+
+
+def spoil_log(log, good, how):
+    """Makes `log`, which held `good`, one that no build may follow: "refused"
+    (its line 13 an entry that --strict refuses), "missing" or "device" (a
+    link to /dev/zero); None puts `good` back."""
+    if os.path.lexists(log):
+        os.remove(log)
+    if how == "device":
+        os.symlink("/dev/zero", log)
+    elif how != "missing":
+        with open(log, "wb") as f:
+            f.write(good + (b"Compiling ../../a;b.c ...\n" if how == "refused" else b""))
+
+
+def takes_blanks(tool):
+    """Whether `tool` lets a blank inside a name through --strict."""
+    with tempfile.TemporaryDirectory() as scratch:
+        log = os.path.join(scratch, "build.log")
+        with open(log, "wb") as f:
+            f.write(b"Compiling ../../Source Files/main.c ...\n")
+        return run([tool, "--strict", "--allow-blanks", "--input=" + log,
+                    "--output=" + os.path.join(scratch, "list")], check=False).returncode == 0

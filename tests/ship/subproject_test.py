@@ -10,8 +10,8 @@ import os
 import shutil
 import unittest
 
-from shiptest import (EM_ARM, FIRMWARE_OUTPUT, LOG_ORDER, ExampleTestCase, elf_machine, need,
-                      readme_block, run, setting)
+from shiptest import (EM_ARM, FIRMWARE_OUTPUT, LOG_ORDER, ExampleTestCase, backdate, elf_machine,
+                      need, readme_block, run, setting)
 
 SOURCE_DIR = setting("KESTRANE_SOURCE_DIR")
 CMAKE = setting("CMAKE_COMMAND")
@@ -69,8 +69,26 @@ class SubprojectTests(ExampleTestCase):
         self.configure()
         self.assertBuildsInLogOrder()
         self.assertEqual(run([os.path.join(self.build, "firmware")]).stdout, FIRMWARE_OUTPUT)
-        with open(os.path.join(self.build, "sources.txt")) as f:
+        listed = os.path.join(self.build, "sources.txt")
+        with open(listed) as f:
             self.assertEqual(f.read().split(), [s[:-len(".c")] for s in LOG_ORDER])
+        # The build-time step takes the newest log whatever its date, and
+        # refuses one that lists nothing, keeping the list it had.
+        self.reverse_log_order()
+        log = os.path.join(self.source, "supplier-build.log")
+        backdate(log)
+        run([CMAKE, "--build", self.build])
+        with open(listed) as f:
+            self.assertEqual(f.read().split(), [s[:-len(".c")] for s in LOG_ORDER[::-1]])
+        os.rename(log, log + ".kept")
+        with open(log, "w") as f:
+            f.write("Compiling ../../src/app/main.cpp ...\n")
+        proc = run([CMAKE, "--build", self.build, "--target", "supplier_sources"], check=False)
+        self.assertNotEqual(proc.returncode, 0)
+        self.assertIn("supplier-build.log lists no compiled source file", proc.stdout)
+        with open(listed) as f:
+            self.assertEqual(f.read().split(), [s[:-len(".c")] for s in LOG_ORDER[::-1]])
+        os.replace(log + ".kept", log)
         self.assertAddsNothingToTheBuild()
         # A later configure reuses the tool it built.
         built = os.stat(self.host_tool()).st_mtime_ns
