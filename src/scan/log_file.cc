@@ -1,9 +1,20 @@
 #include "scan/log_file.h"
 
+#include <algorithm>
+
+namespace {
+
+// The first bytes of a log, read again when it has been read, to tell a log
+// rewritten from its start meanwhile.
+constexpr size_t kFirstBytes = size_t{64} << 10;
+
+}  // namespace
+
 bool LogFile::Open(const std::string& path) {
   Close();
   failed_ = false;
   position_ = 0;
+  first_.clear();
   setg(nullptr, nullptr, nullptr);
   if (!OpenFile(path))
     return false;
@@ -12,19 +23,29 @@ bool LogFile::Open(const std::string& path) {
 }
 
 void LogFile::Close() {
-  if (file_ != kNoFile)
-    CloseFile();
+  if (file_ == kNoFile)
+    return;
+  if (sizeAtOpen_ >= 0 && !failed_ && !first_.empty()) {
+    std::string again(first_.size(), '\0');
+    if (ReadSome(0, &again[0], again.size()) != static_cast<int64_t>(again.size()) ||
+        again != first_)
+      failed_ = true;
+  }
+  CloseFile();
   file_ = kNoFile;
 }
 
-void LogFile::CheckEnd(uint64_t end, uint64_t read) {
-  // A regular file that ends before what was there, or that is now shorter
-  // than that or than what was read, was cut while it was read.
+// A regular file that is now shorter than it was when it was opened, or
+// than what was read of it, was cut while it was read: rewritten from its
+// start, perhaps, by the build that makes it. No system counts truncations,
+// so this is looked at after every read, and once more at the end, where
+// the file's first bytes are compared with what was read of them (Close).
+// A file that only grows is read as far as it reached.
+void LogFile::CheckSize() {
   if (sizeAtOpen_ < 0)
     return;
   const int64_t now = CurrentSize();
-  if (end < static_cast<uint64_t>(sizeAtOpen_) || now < sizeAtOpen_ ||
-      static_cast<uint64_t>(now) < read)
+  if (now < sizeAtOpen_ || static_cast<uint64_t>(now) < position_)
     failed_ = true;
 }
 
@@ -33,6 +54,7 @@ std::streamsize LogFile::xsgetn(char* data, std::streamsize size) {
   // What underflow() holds comes first.
   for (; gptr() < egptr() && got < size; gbump(1))
     data[got++] = *gptr();
+  const uint64_t from = position_;
   while (got < size && !failed_) {
     const int64_t read =
         ReadSome(sizeAtOpen_ >= 0 ? static_cast<int64_t>(position_) : -1,
@@ -42,12 +64,18 @@ std::streamsize LogFile::xsgetn(char* data, std::streamsize size) {
       break;
     }
     if (read == 0) {
-      CheckEnd(position_, position_);
+      // A regular file ends no sooner than it did when it was opened.
+      if (sizeAtOpen_ >= 0 && position_ < static_cast<uint64_t>(sizeAtOpen_))
+        failed_ = true;
       break;
     }
     position_ += static_cast<uint64_t>(read);
     got += static_cast<std::streamsize>(read);
   }
+  if (from == first_.size() && from < kFirstBytes)
+    first_.append(data + (got - static_cast<std::streamsize>(position_ - from)),
+                  static_cast<size_t>(std::min<uint64_t>(position_, kFirstBytes) - from));
+  CheckSize();
   return got;
 }
 

@@ -10,10 +10,11 @@
 /// the C runtime's buffering in between, as a stream buffer for the scan. A
 /// regular file can be read again at any place (seekg); other files cannot.
 ///
-/// A regular file that shrinks while it is read (truncated, rewritten by the
-/// build that makes it) has not been read whole, though its reading ended
-/// without an error: that counts as a failed read. A file that only grows
-/// gives what was there when its end was reached.
+/// A regular file that shrinks while it is read, or is rewritten from its
+/// start (by the build that makes it), has not been read whole, though its
+/// reading ended without an error: that counts as a failed read, wherever it
+/// can be seen. A file that only grows gives what was there when its end was
+/// reached.
 class LogFile : public std::streambuf {
  public:
   LogFile() = default;
@@ -51,15 +52,14 @@ class LogFile : public std::streambuf {
   /// The file's size now, or -1 where it has none (pipes, devices).
   int64_t CurrentSize() const;
   void CloseFile();
-  /// The end of a regular file was met at `end`, after bytes up to `read`
-  /// were read: was it cut meanwhile?
-  void CheckEnd(uint64_t end, uint64_t read);
+  void CheckSize();
 
   NativeFile file_ = kNoFile;
   int64_t sizeAtOpen_ = -1;  // -1: not a regular file
   uint64_t position_ = 0;
   bool failed_ = false;
   char held_[2] = {};  // underflow()'s byte, and the one before it
+  std::string first_;  // the file's first bytes, as they were read
 };
 
 #endif  // KESTRANE_SCAN_LOG_FILE_H_

@@ -8,18 +8,20 @@
 
 namespace {
 
-// A log that is cut while it is read was not read whole; one that grows, or
-// stays, was.
+// A log that is cut while it is read, or rewritten from its start, was not
+// read whole; one that grows, or stays, was.
 TEST(LogFile, ACutLogIsAFailedRead) {
   const std::string path = testing::TempDir() + "kestrane_log_file.log";
   const struct {
     const char* name;
     uintmax_t resizedTo;  // after the first read; 0: appended to instead
     bool failed;
+    bool rewritten = false;  // then written anew, longer than before
   } cases[] = {
       {"grows", 0, false},
       {"cut below what was read", 100, true},
       {"cut above what was read", 60000, true},
+      {"rewritten from its start", 0, true, true},
   };
   // Read on, and read again from a place of its own.
   for (const auto& c : cases) {
@@ -30,7 +32,9 @@ TEST(LogFile, ACutLogIsAFailedRead) {
       ASSERT_TRUE(log.Open(path));
       std::string buffer(4096, '\0');
       ASSERT_EQ(4096, log.sgetn(&buffer[0], 4096));
-      if (c.resizedTo == 0)
+      if (c.rewritten)
+        std::ofstream(path, std::ios::binary) << std::string(200000, 'y');
+      else if (c.resizedTo == 0)
         std::ofstream(path, std::ios::binary | std::ios::app) << "more";
       else
         std::filesystem::resize_file(path, c.resizedTo);
@@ -41,6 +45,7 @@ TEST(LogFile, ACutLogIsAFailedRead) {
         if (got < 4096)
           break;
       }
+      log.Close();  // where the first bytes are read again
       EXPECT_EQ(c.failed, log.failed()) << (positional ? "positional" : "stream");
     }
   }
