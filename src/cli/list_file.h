@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "scan/scan.h"
 
@@ -17,8 +18,8 @@
 class TemporaryNames {
  public:
   explicit TemporaryNames(const std::string& replaced);
-  /// The folder and the name up to the letters and digits.
-  std::string Prefix(bool shortName) const;
+  /// The folder, with its separator, or empty.
+  const std::string& Folder() const { return folder_; }
   std::string Next(bool shortName);
 
  private:
@@ -26,6 +27,9 @@ class TemporaryNames {
   std::string name_;
   uint64_t state_;
 };
+/// Whether a file name in a folder is one that TemporaryNames gives, for any
+/// list in that folder.
+bool IsTemporaryListName(std::string_view name);
 
 /// Characters that end a folder's part of a path (platform's side).
 extern const char kPathSeparators[];
@@ -66,6 +70,9 @@ enum class Made {
   kOpenFailed,   // no file can be made there (too many open files, ...)
   kWriteFailed,  // no room for one (no space, no inode)
 };
+/// Makes the temporary file beside the list, after removing what runs that
+/// are gone left in its folder: a live run holds its temporary file locked
+/// until the file has taken the list's place.
 Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made);
 /// Has the system start writing what the temporary file holds to the disk,
 /// where it will be flushed, so that the flush finds little left to do.

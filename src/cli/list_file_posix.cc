@@ -1,11 +1,11 @@
-// The list file on POSIX systems: written unnamed (Linux O_TMPFILE) or
-// under a locked temporary name, then renamed into place.
+// The list file on POSIX systems: written unnamed (Linux O_TMPFILE, named
+// through /proc once complete) or under a temporary name, locked from before
+// it has a name until it has taken the list's place by a rename.
 
 #include "cli/list_file.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
 #include <string_view>
 
 #include <dirent.h>
@@ -22,9 +22,6 @@ namespace {
 constexpr int kMaxLinks = 40;
 // Tries at names that are taken before giving up on a temporary file.
 constexpr int kNameAttempts = 100;
-// A temporary file of a run that is gone is removed by a later run once it
-// is this old: one made this very moment is not locked yet.
-constexpr time_t kAbandonedAfter = 10;
 
 int Descriptor(NativeFile file) { return static_cast<int>(file); }
 
@@ -93,38 +90,36 @@ bool FlushToDisk(int file) {
 #endif
 }
 
-// Removes the temporary files that runs which are gone left beside
-// `replaced`: a live run holds a lock on its own.
+// Removes what runs that are gone left in the folder of `replaced`: files
+// with a temporary list's name that no live run holds locked.
 void RemoveAbandoned(const std::string& replaced) {
   const std::string folder = FolderOf(replaced);
   DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
   if (!listing)
     return;
-  const TemporaryNames names(replaced);
-  const std::string prefixes[] = {names.Prefix(false).substr(folder.size()),
-                                  names.Prefix(true).substr(folder.size())};
-  const time_t now = time(nullptr);
   while (const dirent* entry = readdir(listing)) {
-    const std::string_view name(entry->d_name);
-    bool ours = false;
-    for (const std::string& prefix : prefixes)
-      ours = ours || (name.size() == prefix.size() + 6 &&
-                      name.substr(0, prefix.size()) == prefix);
-    if (!ours)
+    if (!IsTemporaryListName(entry->d_name))
       continue;
-    const std::string path = folder + std::string(name);
+    const std::string path = folder + entry->d_name;
     const int file = open(path.c_str(),
                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (file < 0)
-      continue;
+      continue;  // another user's, or gone meanwhile
     struct stat status;
     if (fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
-        status.st_uid == geteuid() && now - status.st_ctime > kAbandonedAfter &&
         flock(file, LOCK_EX | LOCK_NB) == 0)
       unlink(path.c_str());
     close(file);
   }
   closedir(listing);
+}
+
+// Whether `path` still names the open file `file`.
+bool StillNamed(int file, const std::string& path) {
+  struct stat opened;
+  struct stat named;
+  return fstat(file, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 // How a failure to make a file there is to be taken.
@@ -142,10 +137,9 @@ Made MadeAfter(int error) {
   }
 }
 
-// Makes a new file with a temporary name beside `replaced`, locked for as
-// long as this run has it open.
+// Makes a new file with a temporary name beside `replaced`, locked until it
+// is closed.
 Made MakeNamed(const std::string& replaced, TemporaryListFile* made) {
-  RemoveAbandoned(replaced);
   TemporaryNames names(replaced);
   bool shortName = false;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -155,10 +149,17 @@ Made MakeNamed(const std::string& replaced, TemporaryListFile* made) {
              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
              0600);
     if (file >= 0) {
-      flock(file, LOCK_EX | LOCK_NB);
-      made->file = file;
-      made->path = path;
-      return Made::kMade;
+      // Another run's clean-up may have found the file before it was locked,
+      // and removed it: once locked, it must still have its name. (Where
+      // the file system has no locks, no clean-up removes anything.)
+      flock(file, LOCK_EX);
+      if (StillNamed(file, path)) {
+        made->file = file;
+        made->path = path;
+        return Made::kMade;
+      }
+      close(file);
+      continue;
     }
     if (errno == ENAMETOOLONG && !shortName)
       shortName = true;
@@ -173,9 +174,8 @@ Made MakeNamed(const std::string& replaced, TemporaryListFile* made) {
 bool MakeUnnamed(const std::string& replaced, TemporaryListFile* made,
                  Made* outcome) {
 #if defined(O_TMPFILE)
-  // An unnamed file is named by linking /proc/self/fd/N, or by root through
-  // its descriptor alone.
-  if (access("/proc/self/fd", X_OK) != 0 && geteuid() != 0)
+  // An unnamed file is named by linking /proc/self/fd/N.
+  if (access("/proc/self/fd", X_OK) != 0)
     return false;
   const std::string folder = FolderOf(replaced);
   const int file = open(folder.empty() ? "." : folder.c_str(),
@@ -186,6 +186,7 @@ bool MakeUnnamed(const std::string& replaced, TemporaryListFile* made,
     *outcome = MadeAfter(errno);
     return true;
   }
+  flock(file, LOCK_EX);  // before it has a name
   made->file = file;
   made->unnamed = true;
   *outcome = Made::kMade;
@@ -207,8 +208,7 @@ bool NameUnnamed(int file, const std::string& replaced, std::string* path) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     *path = names.Next(shortName);
     if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path->c_str(),
-               AT_SYMLINK_FOLLOW) == 0 ||
-        linkat(file, "", AT_FDCWD, path->c_str(), AT_EMPTY_PATH) == 0)
+               AT_SYMLINK_FOLLOW) == 0)
       return true;
     if (errno == ENAMETOOLONG && !shortName)
       shortName = true;
@@ -289,6 +289,7 @@ Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
   }
 
   made->replaces = replacing;
+  RemoveAbandoned(place.replaced);
   Made outcome = Made::kMade;
   if (!MakeUnnamed(place.replaced, made, &outcome))
     outcome = MakeNamed(place.replaced, made);
@@ -315,10 +316,15 @@ bool KeepTemporaryListFile(TemporaryListFile* temporary,
               (!temporary->replaces || FlushToDisk(file));
   if (kept && temporary->unnamed)
     kept = NameUnnamed(file, place.replaced, &temporary->path);
-  // A file system may report a failed write only when the file is closed.
-  kept = close(file) == 0 && kept;
+  // A file system may report a failed write only when a descriptor of the
+  // file is closed. This one stays open, and the file locked, until it has
+  // the list's name, so that no other run's clean-up takes it for abandoned.
+  const int duplicate = kept ? dup(file) : -1;
+  kept = duplicate >= 0 && close(duplicate) == 0 &&
+         rename(temporary->path.c_str(), place.replaced.c_str()) == 0;
+  close(file);
   temporary->file = kNoFile;
-  return kept && rename(temporary->path.c_str(), place.replaced.c_str()) == 0;
+  return kept;
 }
 
 void DiscardTemporaryListFile(TemporaryListFile* temporary) {

@@ -40,6 +40,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 TARGET = os.environ.get("KESTRANE_TARGET", "native")
@@ -67,6 +68,18 @@ OK, NO_ARGS, INPUT_FAILED, OUTPUT_FAILED = 0, 255, 254, 253
 
 # What a run that was killed while it wrote the list NAME leaves beside it.
 TEMPORARY_FILE = re.compile(r"\.(.+)\.kestrane-[a-z0-9]{6}\Z")
+
+
+def traced(words, injection):
+    """`words` started under strace, which injects `injection` into the
+    system calls it names ("rename:signal=KILL"; see strace(1))."""
+    return ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=" + injection] + words
+
+
+def in_own_mounts(setup, words):
+    """`words` started in a mount namespace of its own after the shell
+    commands `setup` (root only)."""
+    return ["unshare", "-m", "sh", "-c", setup + ' && exec "$@"', "sh"] + words
 
 
 def command():
@@ -186,6 +199,15 @@ class ToolTestCase(unittest.TestCase):
 
     def assertList(self, name, entries):
         self.assertEqual(self.read(name), list_bytes(entries))
+
+    def strays(self, folder=None):
+        """The temporary files of lists in `folder` (the test folder unless given)."""
+        return [n for n in os.listdir(folder or self.tmp) if TEMPORARY_FILE.match(n)]
+
+    def wait_for(self, condition):
+        deadline = time.time() + TIMEOUT
+        while not condition() and time.time() < deadline:
+            time.sleep(0.01)
 
     def unprivileged(self):
         """(prefix, command): the words that start a program as a user whom a
@@ -441,6 +463,35 @@ class ListReplacementTests(ToolTestCase):
         self.assertEqual(sorted(os.listdir(locked)), ["list.txt", "log.txt"])
         names = ["locked", "log.txt"] + ([] if WINDOWS else ["fifo"])
         self.assertEqual(sorted(n for n in os.listdir(self.tmp) if n != "program"), sorted(names))
+
+    def test_temporary_files_of_runs_that_are_gone_go_with_the_next_run(self):
+        """A run killed before its rename leaves its temporary file; the next
+        run into the folder removes it, but not the one of a live run about
+        to rename its own. Without /proc an ordinary user's list gets a
+        temporary name at once; with it, only when complete."""
+        prefix, command = self.unprivileged()
+        if WINDOWS or not prefix or not shutil.which("strace"):
+            self.skipTest("a POSIX build as root, another user, strace")
+        self.write("log.txt", self.LOG)
+        args = ["--input=log.txt", "--output=list.txt"]
+        for route, words in [("unnamed", command), ("named", in_own_mounts("mount -t tmpfs none /proc", command))]:
+            with self.subTest(route):
+                subprocess.run(prefix + ["sh", "-c", "echo old > list.txt; echo old > other.txt"],
+                               cwd=self.tmp, check=True)
+                killed = subprocess.run(traced(words + args, "rename:signal=KILL"), cwd=self.tmp,
+                                        stdout=subprocess.DEVNULL, timeout=TIMEOUT)
+                left = self.strays()
+                self.assertEqual((killed.returncode, len(left), self.read("list.txt")),
+                                 (-signal.SIGKILL, 1, b"old\n"))
+                slow = subprocess.Popen(traced(words + args, "rename:delay_enter=1000000"), cwd=self.tmp,
+                                        stdout=subprocess.DEVNULL)
+                self.wait_for(lambda: self.strays() not in ([], left))
+                self.assertEqual(run(["--input=log.txt", "--output=other.txt"], self.tmp, command=words),
+                                 (OK, []))
+                self.assertEqual(slow.wait(TIMEOUT), OK)
+                self.assertList("list.txt", ["a", "b"])
+                self.assertList("other.txt", ["a", "b"])
+                self.assertEqual(self.strays(), [])
 
 
 def carried(name):
