@@ -86,8 +86,9 @@ bool KeepTemporaryListFile(TemporaryListFile* temporary,
 /// Closes and removes the temporary file.
 void DiscardTemporaryListFile(TemporaryListFile* temporary);
 
-/// Opens `path` for writing in place, without emptying it; kNoFile on
-/// failure.
+/// Opens `path` for writing in place, without emptying it, and locked
+/// against other runs that write it in place: a run waits up to about 2
+/// seconds for another to finish. kNoFile on failure.
 NativeFile OpenListFileInPlace(const std::string& path);
 /// Reserves room for `size` bytes in a regular file written in place, before
 /// the first of its bytes is overwritten; true where there is nothing to

@@ -5,8 +5,10 @@
 #include "cli/list_file.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string_view>
+#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,6 +24,9 @@ namespace {
 constexpr int kMaxLinks = 40;
 // Tries at names that are taken before giving up on a temporary file.
 constexpr int kNameAttempts = 100;
+// How long a run waits for another that writes the same list in place.
+constexpr auto kPatience = std::chrono::milliseconds(2000);
+constexpr auto kPause = std::chrono::milliseconds(10);
 
 int Descriptor(NativeFile file) { return static_cast<int>(file); }
 
@@ -337,7 +342,22 @@ void DiscardTemporaryListFile(TemporaryListFile* temporary) {
 }
 
 NativeFile OpenListFileInPlace(const std::string& path) {
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+  const int file =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+  struct stat status;
+  if (file < 0 || fstat(file, &status) != 0 || !S_ISREG(status.st_mode))
+    return file;
+  // Runs that write the same list in place take turns; each writes a whole
+  // list. A file system without locks is written without.
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (flock(file, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      close(file);
+      return kNoFile;
+    }
+    std::this_thread::sleep_for(kPause);
+  }
+  return file;
 }
 
 bool ReserveListFile(NativeFile file, uint64_t size) {

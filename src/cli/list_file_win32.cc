@@ -206,8 +206,9 @@ void DiscardTemporaryListFile(TemporaryListFile* temporary) {
 NativeFile OpenListFileInPlace(const std::string& path) {
   HANDLE file = INVALID_HANDLE_VALUE;
   Retried([&] {
-    file = CreateFileA(path.c_str(), GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    // Shared for reading only: runs that write the same list in place take
+    // turns.
+    file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return file != INVALID_HANDLE_VALUE;
   });

@@ -493,6 +493,37 @@ class ListReplacementTests(ToolTestCase):
                 self.assertList("other.txt", ["a", "b"])
                 self.assertEqual(self.strays(), [])
 
+    def test_runs_writing_in_place_take_turns(self):
+        """Root's list in a shared folder whose group may write it: another
+        user's runs write it in place, as no new file could keep its owner,
+        one run at a time."""
+        prefix, command = self.unprivileged()
+        if WINDOWS or not prefix or not shutil.which("strace"):
+            self.skipTest("a POSIX build as root, another user, strace")
+        group = int(subprocess.run(prefix + ["id", "-g"], stdout=subprocess.PIPE, check=True).stdout)
+        os.mkdir(self.path("shared"))
+        long_list = ["long/%05d" % i for i in range(20000)]
+        self.write("shared/long.log", b"".join(compile_line(e + ".c") for e in long_list))
+        self.write("shared/short.log", compile_line("short.c"))
+        self.write("shared/list.txt", b"old\n")
+        for name, mode in [("shared", 0o2775), ("shared/list.txt", 0o664)]:
+            os.chown(self.path(name), 0, group)
+            os.chmod(self.path(name), mode)
+        before = os.stat(self.path("shared/list.txt"))
+        # The long list's run pauses before it ends the file; the short
+        # list's run comes meanwhile.
+        slow = subprocess.Popen(traced(command + ["--input=long.log", "--output=list.txt"],
+                                       "ftruncate:delay_enter=1000000"),
+                                cwd=self.path("shared"), stdout=subprocess.DEVNULL)
+        self.wait_for(lambda: self.read("shared/list.txt").startswith(list_bytes(long_list)))
+        self.assertEqual(run(["--input=short.log", "--output=list.txt"], self.path("shared"), command=command),
+                         (OK, []))
+        self.assertEqual(slow.wait(TIMEOUT), OK)
+        self.assertList("shared/list.txt", ["short"])
+        after = os.stat(self.path("shared/list.txt"))
+        self.assertEqual((after.st_ino, after.st_uid), (before.st_ino, 0))
+        self.assertEqual(self.strays(self.path("shared")), [])
+
 
 def carried(name):
     """Whether the tool's code page holds `name` exactly."""
