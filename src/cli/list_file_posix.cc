@@ -16,6 +16,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
+
 const char kPathSeparators[] = "/";
 
 namespace {
@@ -27,6 +31,8 @@ constexpr int kNameAttempts = 100;
 // How long a run waits for another that writes the same list in place.
 constexpr auto kPatience = std::chrono::milliseconds(2000);
 constexpr auto kPause = std::chrono::milliseconds(10);
+// The old list's access control list, as the kernel keeps it.
+constexpr char kAccessList[] = "system.posix_acl_access";
 
 int Descriptor(NativeFile file) { return static_cast<int>(file); }
 
@@ -125,6 +131,30 @@ bool StillNamed(int file, const std::string& path) {
   struct stat named;
   return fstat(file, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
          opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// Gives the new list `file` the POSIX access control list of `old`, or none
+// where `old` has none (a new file may have inherited its folder's default
+// one). Its permissions then stay its owner's alone until it is complete:
+// they set the list's mask, which the old list's permissions set back.
+bool CarryAccessList(const std::string& old, int file) {
+#if defined(__linux__)
+  const ssize_t size = getxattr(old.c_str(), kAccessList, nullptr, 0);
+  if (size < 0) {
+    if (errno != ENODATA && errno != ENOTSUP)
+      return false;
+    return fremovexattr(file, kAccessList) == 0 || errno == ENODATA ||
+           errno == ENOTSUP;
+  }
+  std::string list(static_cast<size_t>(size), '\0');
+  return getxattr(old.c_str(), kAccessList, &list[0], list.size()) == size &&
+         fsetxattr(file, kAccessList, list.data(), list.size(), 0) == 0 &&
+         fchmod(file, 0600) == 0;
+#else
+  (void)old;
+  (void)file;
+  return true;
+#endif
 }
 
 // How a failure to make a file there is to be taken.
@@ -300,12 +330,14 @@ Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
     outcome = MakeNamed(place.replaced, made);
   if (outcome != Made::kMade || !replacing)
     return outcome;
-  // The list keeps its owner, or is written in place. Its permissions come
-  // last: until it is complete, only its owner may read it.
+  // The list keeps its owner and access list, or is written in place. Its
+  // permissions come last: until it is complete, only its owner may read it.
+  const int file = Descriptor(made->file);
   struct stat fresh;
-  if (fstat(Descriptor(made->file), &fresh) == 0 &&
+  if (fstat(file, &fresh) == 0 &&
       ((old.st_uid == fresh.st_uid && old.st_gid == fresh.st_gid) ||
-       fchown(Descriptor(made->file), old.st_uid, old.st_gid) == 0))
+       fchown(file, old.st_uid, old.st_gid) == 0) &&
+      CarryAccessList(place.replaced, file))
     return Made::kMade;
   DiscardTemporaryListFile(made);
   return Made::kInPlace;

@@ -524,6 +524,27 @@ class ListReplacementTests(ToolTestCase):
         self.assertEqual((after.st_ino, after.st_uid), (before.st_ino, 0))
         self.assertEqual(self.strays(self.path("shared")), [])
 
+    def test_access_control_list_stays(self):
+        """The list's own access list, and none where a new file in its folder
+        would get one."""
+        if WINDOWS or not shutil.which("setfacl"):
+            self.skipTest("POSIX access control lists (setfacl)")
+        acl = "system.posix_acl_access"
+        os.mkdir(self.path("shared"))
+        for name in ["list.txt", "shared/list.txt"]:
+            self.write(name, b"old\n")
+            os.chmod(self.path(name), 0o640)
+        for args in [["-m", "u:65534:r", "list.txt"], ["-d", "-m", "u:65534:rw", "shared"]]:
+            if subprocess.run(["setfacl"] + args, cwd=self.tmp, stderr=subprocess.DEVNULL).returncode:
+                self.skipTest("no access control lists here")
+        kept = os.getxattr(self.path("list.txt"), acl)
+        for name in ["list.txt", "shared/list.txt"]:
+            self.assertEqual(self.replace(name), (OK, []))
+            self.assertList(name, ["a", "b"])
+            self.assertEqual(stat.S_IMODE(os.stat(self.path(name)).st_mode), 0o640)
+        self.assertEqual(os.getxattr(self.path("list.txt"), acl), kept)
+        self.assertNotIn(acl, os.listxattr(self.path("shared/list.txt")))
+
 
 def carried(name):
     """Whether the tool's code page holds `name` exactly."""
