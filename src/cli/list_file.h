@@ -92,8 +92,8 @@ void DiscardTemporaryListFile(TemporaryListFile* temporary);
 /// seconds for another to finish. kNoFile on failure.
 NativeFile OpenListFileInPlace(const std::string& path);
 /// Reserves room for `size` bytes in a regular file written in place, before
-/// the first of its bytes is overwritten; true where there is nothing to
-/// reserve (devices, pipes).
+/// the first of its bytes is overwritten, so that a full disk leaves it as it
+/// was; true where there is nothing to reserve (devices, pipes).
 bool ReserveListFile(NativeFile file, uint64_t size);
 /// Ends a regular file written in place after `size` bytes.
 bool EndListFile(NativeFile file, uint64_t size);

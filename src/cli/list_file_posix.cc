@@ -157,6 +157,28 @@ bool CarryAccessList(const std::string& old, int file) {
 #endif
 }
 
+// Makes room for bytes [from, to) of a regular file past its end by writing
+// them, on a file system that cannot reserve room otherwise, and flushes them
+// to the disk, which on a network file system is when the server first tells
+// whether it had room. On failure the file ends at `from` again.
+bool FillPastEnd(int file, off_t from, off_t to) {
+  static const char kZeros[1 << 16] = {};
+  bool filled = true;
+  for (off_t at = from; filled && at < to;) {
+    const size_t size = static_cast<size_t>(
+        to - at < static_cast<off_t>(sizeof kZeros) ? to - at : sizeof kZeros);
+    const ssize_t done = pwrite(file, kZeros, size, at);
+    filled = done > 0 || (done < 0 && errno == EINTR);
+    at += done > 0 ? done : 0;
+  }
+  if (filled && FlushToDisk(file))
+    return true;
+  // Should cutting fail too, the old list is still whole, followed by zeros.
+  while (ftruncate(file, from) != 0 && errno == EINTR) {
+  }
+  return false;
+}
+
 // How a failure to make a file there is to be taken.
 Made MadeAfter(int error) {
   switch (error) {
@@ -405,17 +427,21 @@ bool ReserveListFile(NativeFile file, uint64_t size) {
   if (size == 0)
     return true;
   const off_t start = append ? status.st_size : 0;
+  const off_t end = start + static_cast<off_t>(size);
 #if defined(__linux__)
   // Allocated, but the file keeps its size: a failure later leaves it as it
-  // was. A file system that cannot reserve is written without.
+  // was.
   if (fallocate(Descriptor(file), FALLOC_FL_KEEP_SIZE, start,
                 static_cast<off_t>(size)) == 0)
     return true;
-  return errno != ENOSPC && errno != EDQUOT && errno != EFBIG;
-#else
-  (void)start;
-  return true;
+  if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)
+    return false;
 #endif
+  // Without that (ext2, ext3, NFSv3, other systems): the bytes before the old
+  // end have their room, and appending overwrites nothing.
+  if (append || end <= status.st_size)
+    return true;
+  return FillPastEnd(Descriptor(file), status.st_size, end);
 }
 
 bool EndListFile(NativeFile file, uint64_t size) {

@@ -429,6 +429,12 @@ class ListReplacementTests(ToolTestCase):
         self.assertEqual(self.replace("list.txt", folder=locked, command=command), outcome)
         with open(os.path.join(locked, "list.txt"), "rb") as f:
             self.assertEqual(f.read(), kept)
+        if not WINDOWS and shutil.which("strace"):
+            # Longer than before, where no room can be reserved (NFSv3).
+            self.write("locked/list.txt", b"o\n")
+            no_room = traced(command, "fallocate:error=EOPNOTSUPP")
+            self.assertEqual(self.replace("list.txt", folder=locked, command=no_room), (OK, []))
+            self.assertList("locked/list.txt", ["a", "b"])
         if WINDOWS:
             self.assertEqual(self.replace("NUL"), (OK, []))
         else:
@@ -606,12 +612,21 @@ class FileNameTests(ToolTestCase):
 
 class IoFailureTests(ToolTestCase):
     def small_file_system(self, options):
-        """A new folder on a tmpfs mounted with `options`, or None where none
-        can be mounted (mounting takes root)."""
+        """A new folder on a tmpfs mounted with `options`, or for "ext2" on an
+        8 MB ext2 image, which has no way to reserve room in a file; None
+        where none can be mounted (mounting takes root)."""
         folder = tempfile.mkdtemp(dir=self.tmp)
+        mount = ["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder]
+        if options == "ext2":
+            image = folder + ".img"
+            with open(image, "wb") as f:
+                f.truncate(8 << 20)
+            if subprocess.run(["mkfs.ext2", "-q", "-F", image], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode != 0:
+                return None
+            mount = ["mount", "-o", "loop", image, folder]
         if not shutil.which("mount") or subprocess.run(
-                ["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+                mount, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
             return None
         self.addCleanup(subprocess.run, ["umount", folder])
         return folder
@@ -629,6 +644,8 @@ class IoFailureTests(ToolTestCase):
              (OUTPUT_FAILED, WRITE_FAILED), (OUTPUT_FAILED, WRITE_FAILED)),
             ("written in place, disk full", "size=4m", True, True, None,
              (OUTPUT_FAILED, WRITE_FAILED), (OUTPUT_FAILED, NO_OUTPUT)),
+            ("written in place, disk full, no room reserved", "ext2", True, True, None,
+             (OUTPUT_FAILED, WRITE_FAILED), None),
             ("too many open files", None, False, False, no_files, (OUTPUT_FAILED, NO_OUTPUT), None),
             ("write fails partway", None, False, False, file_size_limit(100000, killed=False),
              (OUTPUT_FAILED, WRITE_FAILED), None),
@@ -665,8 +682,8 @@ class IoFailureTests(ToolTestCase):
                         with open(os.path.join(folder, file_name), "rb") as f:
                             self.assertTrue(f.read() == data, file_name + " changed")
                     # Not even a killed run leaves anything: its list had no name yet.
-                    self.assertEqual([n for n in os.listdir(folder) if n not in files and n != "filler"],
-                                     [])
+                    self.assertEqual([n for n in os.listdir(folder)
+                                      if n not in files and n not in ("filler", "lost+found")], [])
 
     def test_write_failure_is_reported(self):
         if WINDOWS:
