@@ -62,10 +62,7 @@ ListFile::ListFile(const std::string& outputPath)
       sink_ = this;
       return;
     case Made::kInPlace:
-      if (place_.kind == ListPlace::kRegularFile)
-        return;
-      failure_ = Outcome::kOpenFailed;  // a new list cannot be made there
-      break;
+      return;  // kept in memory until the log has been read
     case Made::kOpenFailed:
       failure_ = Outcome::kOpenFailed;
       break;

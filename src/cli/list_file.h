@@ -66,8 +66,8 @@ struct TemporaryListFile {
 /// How making the temporary file went.
 enum class Made {
   kMade,
-  kInPlace,      // the folder refuses new files, or the list's owner or
-                 // access list would not carry over
+  kInPlace,      // the folder refuses new files or renames, or the list's
+                 // owner or access list would not carry over
   kOpenFailed,   // no file can be made there (too many open files, ...)
   kWriteFailed,  // no room for one (no space, no inode)
 };

@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #if defined(__linux__)
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #endif
 
@@ -131,6 +133,41 @@ bool StillNamed(int file, const std::string& path) {
   struct stat named;
   return fstat(file, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
          opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// Whether the folder takes new names but refuses renames and removals
+// (Linux's append-only attribute): a temporary file made there would stay.
+bool AppendOnlyFolder(const std::string& replaced) {
+#if defined(__linux__)
+  const std::string folder = FolderOf(replaced);
+  const int descriptor = open(folder.empty() ? "." : folder.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0)
+    return false;
+  int attributes = 0;
+  const bool appendOnly =
+      ioctl(descriptor, FS_IOC_GETFLAGS, &attributes) == 0 &&
+      (attributes & FS_APPEND_FL);
+  close(descriptor);
+  return appendOnly;
+#else
+  (void)replaced;
+  return false;
+#endif
+}
+
+// Whether `path` is mounted on its own (one file bound into a container):
+// nothing can be renamed over it.
+bool MountedOnItsOwn(const std::string& path) {
+#if defined(STATX_ATTR_MOUNT_ROOT)
+  struct statx status;
+  return statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, 0, &status) == 0 &&
+         (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+         (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+#else
+  (void)path;
+  return false;
+#endif
 }
 
 // Gives the new list `file` the POSIX access control list of `old`, or none
@@ -316,7 +353,7 @@ ListPlace InspectListTarget(const std::string& outputPath) {
   }
   if (S_ISDIR(status.st_mode))
     place.kind = ListPlace::kRefused;
-  if (!S_ISREG(status.st_mode))
+  if (!S_ISREG(status.st_mode) || MountedOnItsOwn(place.replaced))
     return place;
   // Whether this user may write the file, asked of the system itself: a
   // rename must not overrule the file's own permission.
@@ -347,6 +384,8 @@ Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
 
   made->replaces = replacing;
   RemoveAbandoned(place.replaced);
+  if (AppendOnlyFolder(place.replaced))
+    return Made::kInPlace;
   Made outcome = Made::kMade;
   if (!MakeUnnamed(place.replaced, made, &outcome))
     outcome = MakeNamed(place.replaced, made);

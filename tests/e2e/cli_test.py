@@ -551,6 +551,25 @@ class ListReplacementTests(ToolTestCase):
         self.assertEqual(os.getxattr(self.path("list.txt"), acl), kept)
         self.assertNotIn(acl, os.listxattr(self.path("shared/list.txt")))
 
+    def test_what_cannot_be_renamed_over_is_written_in_place(self):
+        """A list mounted on its own (bound into a container); a folder that
+        takes new names but refuses renames and removals."""
+        if WINDOWS or os.geteuid() != 0:
+            self.skipTest("bind mounts and chattr, as root")
+        self.write("outside.txt", b"old\n")
+        self.write("list.txt", b"")
+        mounted = in_own_mounts("mount --bind outside.txt list.txt", COMMAND)
+        self.assertEqual(self.replace("list.txt", command=mounted), (OK, []))
+        self.assertList("outside.txt", ["a", "b"])
+        os.mkdir(self.path("append-only"))
+        self.write("append-only/list.txt", b"old\n")
+        if subprocess.run(["chattr", "+a", self.path("append-only")], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("no append-only folders here")
+        self.addCleanup(subprocess.run, ["chattr", "-a", self.path("append-only")])
+        for name in ["list.txt", "list.txt", "new.txt"]:
+            self.assertEqual(self.replace(name, folder=self.path("append-only")), (OK, []))
+        self.assertEqual(sorted(os.listdir(self.path("append-only"))), ["list.txt", "log.txt", "new.txt"])
+
 
 def carried(name):
     """Whether the tool's code page holds `name` exactly."""
