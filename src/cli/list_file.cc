@@ -95,6 +95,8 @@ ListFile::Outcome ListFile::Keep(const SourceFileList& list) {
     return failure_;
   if (temporary_.file == kNoFile)
     return KeepInPlace(list);
+  if (place_.kind == ListPlace::kRegularFile && !MayWriteList(place_.replaced))
+    return Outcome::kOpenFailed;
   bool written = !failed_;
   uint64_t size = 0;
   for (const SourceFileList::Piece& piece : list.pieces)

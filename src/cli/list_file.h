@@ -42,7 +42,7 @@ constexpr NativeFile kNoFile = -1;
 struct ListPlace {
   enum Kind {
     kNewFile,      // nothing is there yet
-    kRegularFile,  // a regular file that this user may write
+    kRegularFile,  // a regular file, replaced by a new one
     kDescriptor,   // a descriptor this process has open: `descriptor`
     kInPlace,      // anything else: written in place, or refused there
     kRefused,      // nothing may be written there
@@ -51,8 +51,14 @@ struct ListPlace {
   std::string replaced;  // the file a temporary one replaces (a link's target)
   NativeFile descriptor = kNoFile;
 };
-/// What `outputPath` leads to.
+/// What `outputPath` leads to. Nothing is opened for writing: a run that
+/// ends before it writes the list must not look to file watchers as if it
+/// had written it.
 ListPlace InspectListTarget(const std::string& outputPath);
+/// Whether this user may write the existing list `path`, asked of the system
+/// itself: replacing the file must not overrule its own permission.
+bool MayWriteList(const std::string& path);
+
 
 /// The file that a list is written to before it takes its place.
 struct TemporaryListFile {

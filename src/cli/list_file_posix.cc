@@ -353,19 +353,13 @@ ListPlace InspectListTarget(const std::string& outputPath) {
   }
   if (S_ISDIR(status.st_mode))
     place.kind = ListPlace::kRefused;
-  if (!S_ISREG(status.st_mode) || MountedOnItsOwn(place.replaced))
-    return place;
-  // Whether this user may write the file, asked of the system itself: a
-  // rename must not overrule the file's own permission.
-  const int probe =
-      open(place.replaced.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-  if (probe < 0) {
-    place.kind = ListPlace::kRefused;
-    return place;
-  }
-  close(probe);
-  place.kind = ListPlace::kRegularFile;
+  if (S_ISREG(status.st_mode) && !MountedOnItsOwn(place.replaced))
+    place.kind = ListPlace::kRegularFile;
   return place;
+}
+
+bool MayWriteList(const std::string& path) {
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {

@@ -97,22 +97,24 @@ ListPlace InspectListTarget(const std::string& outputPath) {
     place.kind = ListPlace::kRefused;
     return place;
   }
-  // Opening the file for writing asks what writing it would meet: access
-  // rights, the read-only attribute (which Wine run by root lets pass, so it
-  // is looked at too). The handle also tells a device (NUL, CON) or a link
-  // from a file.
+  // The handle tells a device (NUL, CON) or a link or a folder from a file,
+  // and the read-only attribute; whether the user may write the file is
+  // asked once the list is written (MayWriteList). What cannot be opened so
+  // (CON, on some systems) is written in place, where opening it for
+  // writing tells what is wrong.
   HANDLE file = INVALID_HANDLE_VALUE;
   const bool opened = Retried([&] {
-    file = CreateFileA(outputPath.c_str(), GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                       nullptr);
+    file = CreateFileA(
+        outputPath.c_str(), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     return file != INVALID_HANDLE_VALUE;
   });
   if (!opened) {
     const DWORD error = GetLastError();
     place.kind = error == ERROR_FILE_NOT_FOUND ? ListPlace::kNewFile
-                                               : ListPlace::kRefused;
+                                               : ListPlace::kInPlace;
     return place;
   }
   BY_HANDLE_FILE_INFORMATION info;
@@ -129,6 +131,20 @@ ListPlace InspectListTarget(const std::string& outputPath) {
   }
   CloseHandle(file);
   return place;
+}
+
+bool MayWriteList(const std::string& path) {
+  // Opened for writing, not written: this run writes the list now. The
+  // read-only attribute, which Wine run by root lets pass, was looked at
+  // before.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  Retried([&] {
+    file = CreateFileA(path.c_str(), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  });
+  return file != INVALID_HANDLE_VALUE && CloseHandle(file);
 }
 
 Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {

@@ -32,6 +32,7 @@ Run: KESTRANE_COMMAND=build/kestrane python3 tests/e2e/cli_test.py
 import os
 import re
 import resource
+import select
 import shlex
 import shutil
 import signal
@@ -80,6 +81,18 @@ def in_own_mounts(setup, words):
     """`words` started in a mount namespace of its own after the shell
     commands `setup` (root only)."""
     return ["unshare", "-m", "sh", "-c", setup + ' && exec "$@"', "sh"] + words
+
+
+def writes_seen(path, action):
+    """How often `path` was closed after being opened for writing while
+    `action` ran (Linux inotify's IN_CLOSE_WRITE, 16 bytes an event)."""
+    import ctypes
+    watch = ctypes.CDLL(None).inotify_init1(os.O_NONBLOCK)
+    ctypes.CDLL(None).inotify_add_watch(watch, os.fsencode(path), 0x8)
+    action()
+    events = os.read(watch, 4096) if select.select([watch], [], [], 0)[0] else b""
+    os.close(watch)
+    return len(events) // 16
 
 
 def command():
@@ -347,6 +360,11 @@ class StrictTests(ToolTestCase):
             self.assertEqual(run(args, self.tmp), (INPUT_FAILED, [said]))
             self.assertEqual(self.read("list.txt"), b"previous\n")
             self.assertFolderHolds("log.txt", "list.txt")
+        if sys.platform.startswith("linux") and not WINDOWS:
+            # Not even opened for writing: file watchers are told nothing.
+            args = ["--strict", "--input=log.txt", "--output=list.txt"]
+            self.assertEqual(writes_seen(self.path("list.txt"), lambda: run(args, self.tmp)), 0)
+            self.assertEqual(writes_seen(self.path("list.txt"), lambda: open(self.path("list.txt"), "ab").close()), 1)
         # Without the option, and with one that only contains it, every entry
         # is written as the log spells it.
         for extra in ([], ["--strict=no"]):
