@@ -78,8 +78,8 @@ enum class Made {
   kWriteFailed,  // no room for one (no space, no inode)
 };
 /// Makes the temporary file beside the list, after removing what runs that
-/// are gone left in its folder: a live run holds its temporary file locked
-/// until the file has taken the list's place.
+/// are gone left in its folder: a live run holds its temporary file locked,
+/// or open, until the file has taken the list's place.
 Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made);
 /// Has the system start writing what the temporary file holds to the disk,
 /// where it will be flushed, so that the flush finds little left to do.

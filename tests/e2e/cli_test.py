@@ -588,6 +588,55 @@ class ListReplacementTests(ToolTestCase):
             self.assertEqual(self.replace(name, folder=self.path("append-only")), (OK, []))
         self.assertEqual(sorted(os.listdir(self.path("append-only"))), ["list.txt", "log.txt", "new.txt"])
 
+    def test_concurrent_runs_and_a_reader(self):
+        """Eight runs replace one list at once while a reader reads it again
+        and again: it is never missing or partial, and nothing is left."""
+        lists = {b"old\n"}
+        for i in range(8):
+            entries = ["r%d/%04d" % (i, j) for j in range(300 * (i + 1))]
+            self.write("log%d.txt" % i, b"".join(compile_line(e + ".c") for e in entries))
+            lists.add(list_bytes(entries))
+        os.mkdir(self.path("sub"))
+        for name in ["list.txt", "sub/list.txt"]:
+            with self.subTest(name):
+                self.write(name, b"old\n")
+                seen, done = [], threading.Event()
+
+                def read():
+                    while not done.is_set():
+                        try:
+                            seen.append(self.read(name) in lists or "partial")
+                        except FileNotFoundError:
+                            seen.append("missing")
+                        except PermissionError:
+                            pass  # Windows: being renamed over
+                reader = threading.Thread(target=read)
+                reader.start()
+                output = name.replace("/", "\\") if WINDOWS else name
+                runs = [subprocess.Popen(COMMAND + ["--input=log%d.txt" % i, "--output=" + output],
+                                         cwd=self.tmp, stdout=subprocess.DEVNULL) for i in range(8)]
+                statuses = [p.wait(TIMEOUT) for p in runs]
+                done.set()
+                reader.join()
+                self.assertEqual(statuses, [OK] * 8)
+                self.assertIn(self.read(name), lists - {b"old\n"})
+                self.assertEqual([s for s in seen if s is not True], [])
+                self.assertEqual(sorted(os.listdir(self.path("sub"))), ["list.txt"] if "/" in name else [])
+
+    def test_windows_attributes_stay(self):
+        if not WINDOWS:
+            self.skipTest("Windows file attributes")
+        os.mkdir(self.path("sub"))
+        attrib = COMMAND[:-1] + ["cmd", "/c", "attrib"]
+        for name in ["list.txt", "sub\\list.txt"]:
+            self.write(name.replace("\\", "/"), b"old\r\n")
+            for flag in ["+h", "+s"]:  # one at a time: Wine's attrib takes one
+                subprocess.run(attrib + [flag, name], cwd=self.tmp, check=True, stdout=subprocess.DEVNULL)
+            self.assertEqual(self.replace(name), (OK, []))
+            shown = subprocess.run(attrib + [name], cwd=self.tmp, stdout=subprocess.PIPE).stdout.decode()
+            self.assertTrue({"H", "S"} <= set(shown[:shown.index(":") - 1]), shown)  # before the drive
+            self.assertList(name.replace("\\", "/"), ["a", "b"])
+
 
 def carried(name):
     """Whether the tool's code page holds `name` exactly."""
