@@ -59,7 +59,6 @@ ListPlace InspectListTarget(const std::string& outputPath);
 /// itself: replacing the file must not overrule its own permission.
 bool MayWriteList(const std::string& path);
 
-
 /// The file that a list is written to before it takes its place.
 struct TemporaryListFile {
   NativeFile file = kNoFile;
@@ -115,19 +114,22 @@ bool CloseListFile(NativeFile file);
 ///
 /// A regular list, or one that does not exist yet, is written while the log
 /// is read into a new file beside the file it replaces (the target of a
-/// symbolic link): readable by its owner only, and without a name where the
-/// system allows, so that a killed run leaves nothing behind. Once every byte
-/// is written it gets the old list's permissions and owner (or a new file's),
-/// and takes the list's place in one step. Whatever fails, the file that was
-/// there stays as it was, and a log that is its own output is replaced only
-/// by its complete list.
+/// symbolic link): readable by its owner only, without a name where the
+/// system allows, and locked by its run until it has taken the list's place,
+/// so that a later run into the folder removes it should the run be killed.
+/// Once every byte is written it gets the old list's permissions, owner and
+/// access control list (or a new file's), and takes the list's place in one
+/// step. Whatever fails, the file that was there stays as it was, and a log
+/// that is its own output is replaced only by its complete list.
 ///
 /// Written in place instead, after the log was read, from the list kept in
 /// memory: outputs that are not regular files (/dev/null, a FIFO, NUL, CON),
 /// the process's own descriptors (/dev/stdout, /dev/fd/N), and, on POSIX
-/// systems, a regular list whose folder refuses new files or whose owner a
-/// new file could not keep. Room for the list is reserved before its first
-/// old byte is overwritten, so that a full disk leaves it whole.
+/// systems, a regular list mounted on its own, in a folder that refuses new
+/// files or renames, or whose owner or access list a new file could not
+/// carry. A regular file written in place is locked against other runs, and
+/// room for the list is reserved before its first old byte is overwritten,
+/// so that a full disk leaves it whole.
 class ListFile : public ListSink {
  public:
   /// Prepares the list for `outputPath`. Nothing is reported here: whatever
