@@ -200,10 +200,10 @@ bool CarryAccessList(const std::string& old, int file) {
 // whether it had room. On failure the file ends at `from` again.
 bool FillPastEnd(int file, off_t from, off_t to) {
   static const char kZeros[1 << 16] = {};
+  constexpr off_t kChunk = sizeof kZeros;
   bool filled = true;
   for (off_t at = from; filled && at < to;) {
-    const size_t size = static_cast<size_t>(
-        to - at < static_cast<off_t>(sizeof kZeros) ? to - at : sizeof kZeros);
+    const size_t size = static_cast<size_t>(to - at < kChunk ? to - at : kChunk);
     const ssize_t done = pwrite(file, kZeros, size, at);
     filled = done > 0 || (done < 0 && errno == EINTR);
     at += done > 0 ? done : 0;
