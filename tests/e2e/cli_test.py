@@ -73,8 +73,11 @@ TEMPORARY_FILE = re.compile(r"\.(.+)\.kestrane-[a-z0-9]{6}\Z")
 
 def traced(words, injection):
     """`words` started under strace, which injects `injection` into the
-    system calls it names ("rename:signal=KILL"; see strace(1))."""
-    return ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "inject=" + injection] + words
+    system calls it names ("rename:signal=KILL"; see strace(1)). The leak
+    checker of a sanitized build does not work under it."""
+    sanitizer = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+    return (["strace", "-f", "-qq", "-o", "/dev/null", "-E", "ASAN_OPTIONS=" + sanitizer,
+             "-e", "inject=" + injection] + words)
 
 
 def in_own_mounts(setup, words):
@@ -500,6 +503,8 @@ class ListReplacementTests(ToolTestCase):
         args = ["--input=log.txt", "--output=list.txt"]
         for route, words in [("unnamed", command), ("named", in_own_mounts("mount -t tmpfs none /proc", command))]:
             with self.subTest(route):
+                if route == "named" and "ASAN_OPTIONS" in os.environ:
+                    self.skipTest("the sanitizers' runtime needs /proc")
                 subprocess.run(prefix + ["sh", "-c", "echo old > list.txt; echo old > other.txt"],
                                cwd=self.tmp, check=True)
                 killed = subprocess.run(traced(words + args, "rename:signal=KILL"), cwd=self.tmp,
