@@ -13,20 +13,34 @@ TemporaryNames::TemporaryNames(const std::string& replaced) {
            reinterpret_cast<uintptr_t>(this);
 }
 
-std::string TemporaryNames::Prefix(bool shortName) const {
-  return folder_ + (shortName ? "" : "." + name_) + ".kestrane-";
+namespace {
+
+constexpr std::string_view kTemporaryMark = ".kestrane-";
+constexpr size_t kTemporaryLetters = 6;
+constexpr char kTemporaryCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+
+}  // namespace
+
+bool IsTemporaryListName(std::string_view name) {
+  const size_t tail = kTemporaryMark.size() + kTemporaryLetters;
+  if (name.size() < tail || name[0] != '.')
+    return false;
+  const std::string_view end = name.substr(name.size() - tail);
+  return end.substr(0, kTemporaryMark.size()) == kTemporaryMark &&
+         end.find_first_not_of(kTemporaryCharacters, kTemporaryMark.size()) ==
+             std::string_view::npos;
 }
 
 std::string TemporaryNames::Next(bool shortName) {
-  static const char kCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   state_ = state_ * 6364136223846793005u + 1442695040888963407u;
   uint64_t bits = state_ >> 20;
-  std::string suffix(6, '0');
+  std::string suffix(kTemporaryLetters, '0');
   for (char& c : suffix) {
-    c = kCharacters[bits % 36];
+    c = kTemporaryCharacters[bits % 36];
     bits /= 36;
   }
-  return Prefix(shortName) + suffix;
+  return folder_ + (shortName ? "" : "." + name_) +
+         std::string(kTemporaryMark) + suffix;
 }
 
 ListFile::ListFile(const std::string& outputPath)
@@ -48,10 +62,7 @@ ListFile::ListFile(const std::string& outputPath)
       sink_ = this;
       return;
     case Made::kInPlace:
-      if (place_.kind == ListPlace::kRegularFile)
-        return;
-      failure_ = Outcome::kOpenFailed;  // a new list cannot be made there
-      break;
+      return;  // kept in memory until the log has been read
     case Made::kOpenFailed:
       failure_ = Outcome::kOpenFailed;
       break;
@@ -79,6 +90,8 @@ ListFile::Outcome ListFile::Keep(const SourceFileList& list) {
     return failure_;
   if (temporary_.file == kNoFile)
     return KeepInPlace(list);
+  if (place_.kind == ListPlace::kRegularFile && !MayWriteList(place_.replaced))
+    return Outcome::kOpenFailed;
   bool written = !failed_;
   uint64_t size = 0;
   for (const SourceFileList::Piece& piece : list.pieces)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "scan/scan.h"
 
@@ -17,8 +18,8 @@
 class TemporaryNames {
  public:
   explicit TemporaryNames(const std::string& replaced);
-  /// The folder and the name up to the letters and digits.
-  std::string Prefix(bool shortName) const;
+  /// The folder, with its separator, or empty.
+  const std::string& Folder() const { return folder_; }
   std::string Next(bool shortName);
 
  private:
@@ -26,6 +27,9 @@ class TemporaryNames {
   std::string name_;
   uint64_t state_;
 };
+/// Whether a file name in a folder is one that TemporaryNames gives, for any
+/// list in that folder.
+bool IsTemporaryListName(std::string_view name);
 
 /// Characters that end a folder's part of a path (platform's side).
 extern const char kPathSeparators[];
@@ -38,7 +42,7 @@ constexpr NativeFile kNoFile = -1;
 struct ListPlace {
   enum Kind {
     kNewFile,      // nothing is there yet
-    kRegularFile,  // a regular file that this user may write
+    kRegularFile,  // a regular file, replaced by a new one
     kDescriptor,   // a descriptor this process has open: `descriptor`
     kInPlace,      // anything else: written in place, or refused there
     kRefused,      // nothing may be written there
@@ -47,8 +51,13 @@ struct ListPlace {
   std::string replaced;  // the file a temporary one replaces (a link's target)
   NativeFile descriptor = kNoFile;
 };
-/// What `outputPath` leads to.
+/// What `outputPath` leads to. Nothing is opened for writing: a run that
+/// ends before it writes the list must not look to file watchers as if it
+/// had written it.
 ListPlace InspectListTarget(const std::string& outputPath);
+/// Whether this user may write the existing list `path`, asked of the system
+/// itself: replacing the file must not overrule its own permission.
+bool MayWriteList(const std::string& path);
 
 /// The file that a list is written to before it takes its place.
 struct TemporaryListFile {
@@ -62,10 +71,14 @@ struct TemporaryListFile {
 /// How making the temporary file went.
 enum class Made {
   kMade,
-  kInPlace,      // the folder refuses new files, or the owner would change
+  kInPlace,      // the folder refuses new files or renames, or the list's
+                 // owner or access list would not carry over
   kOpenFailed,   // no file can be made there (too many open files, ...)
   kWriteFailed,  // no room for one (no space, no inode)
 };
+/// Makes the temporary file beside the list, after removing what runs that
+/// are gone left in its folder: a live run holds its temporary file locked,
+/// or open, until the file has taken the list's place.
 Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made);
 /// Has the system start writing what the temporary file holds to the disk,
 /// where it will be flushed, so that the flush finds little left to do.
@@ -79,12 +92,13 @@ bool KeepTemporaryListFile(TemporaryListFile* temporary,
 /// Closes and removes the temporary file.
 void DiscardTemporaryListFile(TemporaryListFile* temporary);
 
-/// Opens `path` for writing in place, without emptying it; kNoFile on
-/// failure.
+/// Opens `path` for writing in place, without emptying it, and locked
+/// against other runs that write it in place: a run waits up to about 2
+/// seconds for another to finish. kNoFile on failure.
 NativeFile OpenListFileInPlace(const std::string& path);
 /// Reserves room for `size` bytes in a regular file written in place, before
-/// the first of its bytes is overwritten; true where there is nothing to
-/// reserve (devices, pipes).
+/// the first of its bytes is overwritten, so that a full disk leaves it as it
+/// was; true where there is nothing to reserve (devices, pipes).
 bool ReserveListFile(NativeFile file, uint64_t size);
 /// Ends a regular file written in place after `size` bytes.
 bool EndListFile(NativeFile file, uint64_t size);
@@ -98,19 +112,22 @@ bool CloseListFile(NativeFile file);
 ///
 /// A regular list, or one that does not exist yet, is written while the log
 /// is read into a new file beside the file it replaces (the target of a
-/// symbolic link): readable by its owner only, and without a name where the
-/// system allows, so that a killed run leaves nothing behind. Once every byte
-/// is written it gets the old list's permissions and owner (or a new file's),
-/// and takes the list's place in one step. Whatever fails, the file that was
-/// there stays as it was, and a log that is its own output is replaced only
-/// by its complete list.
+/// symbolic link): readable by its owner only, without a name where the
+/// system allows, and locked by its run until it has taken the list's place,
+/// so that a later run into the folder removes it should the run be killed.
+/// Once every byte is written it gets the old list's permissions, owner and
+/// access control list (or a new file's), and takes the list's place in one
+/// step. Whatever fails, the file that was there stays as it was, and a log
+/// that is its own output is replaced only by its complete list.
 ///
 /// Written in place instead, after the log was read, from the list kept in
 /// memory: outputs that are not regular files (/dev/null, a FIFO, NUL, CON),
 /// the process's own descriptors (/dev/stdout, /dev/fd/N), and, on POSIX
-/// systems, a regular list whose folder refuses new files or whose owner a
-/// new file could not keep. Room for the list is reserved before its first
-/// old byte is overwritten, so that a full disk leaves it whole.
+/// systems, a regular list mounted on its own, in a folder that refuses new
+/// files or renames, or whose owner or access list a new file could not
+/// carry. A regular file written in place is locked against other runs, and
+/// room for the list is reserved before its first old byte is overwritten,
+/// so that a full disk leaves it whole.
 class ListFile : public ListSink {
  public:
   /// Prepares the list for `outputPath`. Nothing is reported here: whatever

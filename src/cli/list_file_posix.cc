@@ -1,18 +1,26 @@
-// The list file on POSIX systems: written unnamed (Linux O_TMPFILE) or
-// under a locked temporary name, then renamed into place.
+// The list file on POSIX systems: written unnamed (Linux O_TMPFILE, named
+// through /proc once complete) or under a temporary name, locked from before
+// it has a name until it has taken the list's place by a rename.
 
 #include "cli/list_file.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <string_view>
+#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/xattr.h>
+#endif
 
 const char kPathSeparators[] = "/";
 
@@ -22,9 +30,11 @@ namespace {
 constexpr int kMaxLinks = 40;
 // Tries at names that are taken before giving up on a temporary file.
 constexpr int kNameAttempts = 100;
-// A temporary file of a run that is gone is removed by a later run once it
-// is this old: one made this very moment is not locked yet.
-constexpr time_t kAbandonedAfter = 10;
+// How long a run waits for another that writes the same list in place.
+constexpr auto kPatience = std::chrono::milliseconds(2000);
+constexpr auto kPause = std::chrono::milliseconds(10);
+// The old list's access control list, as the kernel keeps it.
+constexpr char kAccessList[] = "system.posix_acl_access";
 
 int Descriptor(NativeFile file) { return static_cast<int>(file); }
 
@@ -93,38 +103,117 @@ bool FlushToDisk(int file) {
 #endif
 }
 
-// Removes the temporary files that runs which are gone left beside
-// `replaced`: a live run holds a lock on its own.
+// Removes what runs that are gone left in the folder of `replaced`: files
+// with a temporary list's name that no live run holds locked.
 void RemoveAbandoned(const std::string& replaced) {
   const std::string folder = FolderOf(replaced);
   DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
   if (!listing)
     return;
-  const TemporaryNames names(replaced);
-  const std::string prefixes[] = {names.Prefix(false).substr(folder.size()),
-                                  names.Prefix(true).substr(folder.size())};
-  const time_t now = time(nullptr);
   while (const dirent* entry = readdir(listing)) {
-    const std::string_view name(entry->d_name);
-    bool ours = false;
-    for (const std::string& prefix : prefixes)
-      ours = ours || (name.size() == prefix.size() + 6 &&
-                      name.substr(0, prefix.size()) == prefix);
-    if (!ours)
+    if (!IsTemporaryListName(entry->d_name))
       continue;
-    const std::string path = folder + std::string(name);
+    const std::string path = folder + entry->d_name;
     const int file = open(path.c_str(),
                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (file < 0)
-      continue;
+      continue;  // another user's, or gone meanwhile
     struct stat status;
     if (fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
-        status.st_uid == geteuid() && now - status.st_ctime > kAbandonedAfter &&
         flock(file, LOCK_EX | LOCK_NB) == 0)
       unlink(path.c_str());
     close(file);
   }
   closedir(listing);
+}
+
+// Whether `path` still names the open file `file`.
+bool StillNamed(int file, const std::string& path) {
+  struct stat opened;
+  struct stat named;
+  return fstat(file, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// Whether the folder takes new names but refuses renames and removals
+// (Linux's append-only attribute): a temporary file made there would stay.
+bool AppendOnlyFolder(const std::string& replaced) {
+#if defined(__linux__)
+  const std::string folder = FolderOf(replaced);
+  const int descriptor = open(folder.empty() ? "." : folder.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0)
+    return false;
+  int attributes = 0;
+  const bool appendOnly =
+      ioctl(descriptor, FS_IOC_GETFLAGS, &attributes) == 0 &&
+      (attributes & FS_APPEND_FL);
+  close(descriptor);
+  return appendOnly;
+#else
+  (void)replaced;
+  return false;
+#endif
+}
+
+// Whether `path` is mounted on its own (one file bound into a container):
+// nothing can be renamed over it.
+bool MountedOnItsOwn(const std::string& path) {
+#if defined(STATX_ATTR_MOUNT_ROOT)
+  struct statx status;
+  return statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, 0, &status) == 0 &&
+         (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+         (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+#else
+  (void)path;
+  return false;
+#endif
+}
+
+// Gives the new list `file` the POSIX access control list of `old`, or none
+// where `old` has none (a new file may have inherited its folder's default
+// one). Its permissions then stay its owner's alone until it is complete:
+// they set the list's mask, which the old list's permissions set back.
+bool CarryAccessList(const std::string& old, int file) {
+#if defined(__linux__)
+  const ssize_t size = getxattr(old.c_str(), kAccessList, nullptr, 0);
+  if (size < 0) {
+    if (errno != ENODATA && errno != ENOTSUP)
+      return false;
+    return fremovexattr(file, kAccessList) == 0 || errno == ENODATA ||
+           errno == ENOTSUP;
+  }
+  std::string list(static_cast<size_t>(size), '\0');
+  return getxattr(old.c_str(), kAccessList, &list[0], list.size()) == size &&
+         fsetxattr(file, kAccessList, list.data(), list.size(), 0) == 0 &&
+         fchmod(file, 0600) == 0;
+#else
+  (void)old;
+  (void)file;
+  return true;
+#endif
+}
+
+// Makes room for bytes [from, to) of a regular file past its end by writing
+// them, on a file system that cannot reserve room otherwise, and flushes them
+// to the disk, which on a network file system is when the server first tells
+// whether it had room. On failure the file ends at `from` again.
+bool FillPastEnd(int file, off_t from, off_t to) {
+  static const char kZeros[1 << 16] = {};
+  constexpr off_t kChunk = sizeof kZeros;
+  bool filled = true;
+  for (off_t at = from; filled && at < to;) {
+    const size_t size = static_cast<size_t>(to - at < kChunk ? to - at : kChunk);
+    const ssize_t done = pwrite(file, kZeros, size, at);
+    filled = done > 0 || (done < 0 && errno == EINTR);
+    at += done > 0 ? done : 0;
+  }
+  if (filled && FlushToDisk(file))
+    return true;
+  // Should cutting fail too, the old list is still whole, followed by zeros.
+  while (ftruncate(file, from) != 0 && errno == EINTR) {
+  }
+  return false;
 }
 
 // How a failure to make a file there is to be taken.
@@ -142,10 +231,9 @@ Made MadeAfter(int error) {
   }
 }
 
-// Makes a new file with a temporary name beside `replaced`, locked for as
-// long as this run has it open.
+// Makes a new file with a temporary name beside `replaced`, locked until it
+// is closed.
 Made MakeNamed(const std::string& replaced, TemporaryListFile* made) {
-  RemoveAbandoned(replaced);
   TemporaryNames names(replaced);
   bool shortName = false;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -155,10 +243,17 @@ Made MakeNamed(const std::string& replaced, TemporaryListFile* made) {
              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
              0600);
     if (file >= 0) {
-      flock(file, LOCK_EX | LOCK_NB);
-      made->file = file;
-      made->path = path;
-      return Made::kMade;
+      // Another run's clean-up may have found the file before it was locked,
+      // and removed it: once locked, it must still have its name. (Where
+      // the file system has no locks, no clean-up removes anything.)
+      flock(file, LOCK_EX);
+      if (StillNamed(file, path)) {
+        made->file = file;
+        made->path = path;
+        return Made::kMade;
+      }
+      close(file);
+      continue;
     }
     if (errno == ENAMETOOLONG && !shortName)
       shortName = true;
@@ -173,9 +268,8 @@ Made MakeNamed(const std::string& replaced, TemporaryListFile* made) {
 bool MakeUnnamed(const std::string& replaced, TemporaryListFile* made,
                  Made* outcome) {
 #if defined(O_TMPFILE)
-  // An unnamed file is named by linking /proc/self/fd/N, or by root through
-  // its descriptor alone.
-  if (access("/proc/self/fd", X_OK) != 0 && geteuid() != 0)
+  // An unnamed file is named by linking /proc/self/fd/N.
+  if (access("/proc/self/fd", X_OK) != 0)
     return false;
   const std::string folder = FolderOf(replaced);
   const int file = open(folder.empty() ? "." : folder.c_str(),
@@ -186,6 +280,7 @@ bool MakeUnnamed(const std::string& replaced, TemporaryListFile* made,
     *outcome = MadeAfter(errno);
     return true;
   }
+  flock(file, LOCK_EX);  // before it has a name
   made->file = file;
   made->unnamed = true;
   *outcome = Made::kMade;
@@ -207,8 +302,7 @@ bool NameUnnamed(int file, const std::string& replaced, std::string* path) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     *path = names.Next(shortName);
     if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path->c_str(),
-               AT_SYMLINK_FOLLOW) == 0 ||
-        linkat(file, "", AT_FDCWD, path->c_str(), AT_EMPTY_PATH) == 0)
+               AT_SYMLINK_FOLLOW) == 0)
       return true;
     if (errno == ENAMETOOLONG && !shortName)
       shortName = true;
@@ -259,19 +353,13 @@ ListPlace InspectListTarget(const std::string& outputPath) {
   }
   if (S_ISDIR(status.st_mode))
     place.kind = ListPlace::kRefused;
-  if (!S_ISREG(status.st_mode))
-    return place;
-  // Whether this user may write the file, asked of the system itself: a
-  // rename must not overrule the file's own permission.
-  const int probe =
-      open(place.replaced.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-  if (probe < 0) {
-    place.kind = ListPlace::kRefused;
-    return place;
-  }
-  close(probe);
-  place.kind = ListPlace::kRegularFile;
+  if (S_ISREG(status.st_mode) && !MountedOnItsOwn(place.replaced))
+    place.kind = ListPlace::kRegularFile;
   return place;
+}
+
+bool MayWriteList(const std::string& path) {
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
@@ -289,17 +377,22 @@ Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
   }
 
   made->replaces = replacing;
+  RemoveAbandoned(place.replaced);
+  if (AppendOnlyFolder(place.replaced))
+    return Made::kInPlace;
   Made outcome = Made::kMade;
   if (!MakeUnnamed(place.replaced, made, &outcome))
     outcome = MakeNamed(place.replaced, made);
   if (outcome != Made::kMade || !replacing)
     return outcome;
-  // The list keeps its owner, or is written in place. Its permissions come
-  // last: until it is complete, only its owner may read it.
+  // The list keeps its owner and access list, or is written in place. Its
+  // permissions come last: until it is complete, only its owner may read it.
+  const int file = Descriptor(made->file);
   struct stat fresh;
-  if (fstat(Descriptor(made->file), &fresh) == 0 &&
+  if (fstat(file, &fresh) == 0 &&
       ((old.st_uid == fresh.st_uid && old.st_gid == fresh.st_gid) ||
-       fchown(Descriptor(made->file), old.st_uid, old.st_gid) == 0))
+       fchown(file, old.st_uid, old.st_gid) == 0) &&
+      CarryAccessList(place.replaced, file))
     return Made::kMade;
   DiscardTemporaryListFile(made);
   return Made::kInPlace;
@@ -315,10 +408,15 @@ bool KeepTemporaryListFile(TemporaryListFile* temporary,
               (!temporary->replaces || FlushToDisk(file));
   if (kept && temporary->unnamed)
     kept = NameUnnamed(file, place.replaced, &temporary->path);
-  // A file system may report a failed write only when the file is closed.
-  kept = close(file) == 0 && kept;
+  // A file system may report a failed write only when a descriptor of the
+  // file is closed. This one stays open, and the file locked, until it has
+  // the list's name, so that no other run's clean-up takes it for abandoned.
+  const int duplicate = kept ? dup(file) : -1;
+  kept = duplicate >= 0 && close(duplicate) == 0 &&
+         rename(temporary->path.c_str(), place.replaced.c_str()) == 0;
+  close(file);
   temporary->file = kNoFile;
-  return kept && rename(temporary->path.c_str(), place.replaced.c_str()) == 0;
+  return kept;
 }
 
 void DiscardTemporaryListFile(TemporaryListFile* temporary) {
@@ -331,7 +429,22 @@ void DiscardTemporaryListFile(TemporaryListFile* temporary) {
 }
 
 NativeFile OpenListFileInPlace(const std::string& path) {
-  return open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+  const int file =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+  struct stat status;
+  if (file < 0 || fstat(file, &status) != 0 || !S_ISREG(status.st_mode))
+    return file;
+  // Runs that write the same list in place take turns; each writes a whole
+  // list. A file system without locks is written without.
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (flock(file, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      close(file);
+      return kNoFile;
+    }
+    std::this_thread::sleep_for(kPause);
+  }
+  return file;
 }
 
 bool ReserveListFile(NativeFile file, uint64_t size) {
@@ -347,17 +460,21 @@ bool ReserveListFile(NativeFile file, uint64_t size) {
   if (size == 0)
     return true;
   const off_t start = append ? status.st_size : 0;
+  const off_t end = start + static_cast<off_t>(size);
 #if defined(__linux__)
   // Allocated, but the file keeps its size: a failure later leaves it as it
-  // was. A file system that cannot reserve is written without.
+  // was.
   if (fallocate(Descriptor(file), FALLOC_FL_KEEP_SIZE, start,
                 static_cast<off_t>(size)) == 0)
     return true;
-  return errno != ENOSPC && errno != EDQUOT && errno != EFBIG;
-#else
-  (void)start;
-  return true;
+  if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)
+    return false;
 #endif
+  // Without that (ext2, ext3, NFSv3, other systems): the bytes before the old
+  // end have their room, and appending overwrites nothing.
+  if (append || end <= status.st_size)
+    return true;
+  return FillPastEnd(Descriptor(file), status.st_size, end);
 }
 
 bool EndListFile(NativeFile file, uint64_t size) {

@@ -1,6 +1,12 @@
-// The list file on Windows: a temporary file that nobody else may open and
-// that Windows deletes should the run end before it is kept, then ReplaceFile,
-// which keeps the attributes and access rights of the file it replaces.
+// The list file on Windows: a temporary file that others may only read, and
+// that Windows deletes should the run end before it is kept. Once complete
+// it gets the old list's attributes and access control list and is renamed
+// over the list through its own handle, the rename that MoveFileEx does with
+// MOVEFILE_REPLACE_EXISTING: the list is never missing, and the temporary
+// file stays open, which tells other runs that it is not abandoned, until it
+// has the list's name. (ReplaceFile, which keeps more of the old list, is
+// not used: under Wine it leaves the list missing for a moment, and a
+// temporary file behind, and with a bare name it fails.)
 //
 // Another program (an editor, a virus scanner, the build that reads the list,
 // another run) may hold the list or the temporary file for a moment, and
@@ -11,6 +17,7 @@
 #include "cli/list_file.h"
 
 #include <chrono>
+#include <vector>
 
 #include "scan/byte_masks.h"
 
@@ -24,7 +31,9 @@ namespace {
 constexpr int kNameAttempts = 100;
 // How long a file that another program holds is waited for, in all.
 constexpr auto kPatience = std::chrono::milliseconds(2000);
-constexpr DWORD kLargestPause = 100;  // milliseconds
+// Short pauses: a rename over the list finds a moment when no reader has it
+// open sooner than with long ones (measured under Wine with a busy reader).
+constexpr DWORD kLargestPause = 10;  // milliseconds
 constexpr size_t kLargestWrite = size_t{1} << 30;
 
 HANDLE Handle(NativeFile file) { return reinterpret_cast<HANDLE>(file); }
@@ -35,10 +44,8 @@ bool Transient(DWORD error) {
   switch (error) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-    case ERROR_ACCESS_DENIED:  // also: a file being deleted or replaced
-    case ERROR_UNABLE_TO_REMOVE_REPLACED:
-    case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
-    case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
+    case ERROR_ACCESS_DENIED:  // also: a file being deleted, or renamed over
+                               // while another program has it open
     case ERROR_USER_MAPPED_FILE:
       return true;
     default:
@@ -73,6 +80,15 @@ bool DeleteOnClose(HANDLE file, bool remove) {
                                     sizeof disposition) != 0;
 }
 
+// Whether Windows deletes the open file when it is closed; true where that
+// cannot be told.
+bool DeletePending(HANDLE file) {
+  FILE_STANDARD_INFO standard;
+  return !GetFileInformationByHandleEx(file, FileStandardInfo, &standard,
+                                       sizeof standard) ||
+         standard.DeletePending;
+}
+
 bool WriteAll(HANDLE file, const char* data, size_t size) {
   while (size > 0) {
     DWORD done = 0;
@@ -88,6 +104,89 @@ bool WriteAll(HANDLE file, const char* data, size_t size) {
 
 bool IsRegular(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 
+// The attributes a list keeps when it is replaced.
+constexpr DWORD kCarriedAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// The access control list of an open file, as a security descriptor that
+// holds only that; empty where it cannot be read.
+std::vector<char> AccessListOf(HANDLE file) {
+  DWORD size = 0;
+  GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  std::vector<char> security(size);
+  if (size == 0 || !GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION,
+                                            security.data(), size, &size))
+    security.clear();
+  return security;
+}
+
+// Gives the new list `file` what the old list `old` shows of itself that a
+// new file does not get: its attributes, and its access control list where
+// that differs from the one the new file got from its folder.
+bool CarryLook(const std::string& old, HANDLE file) {
+  const HANDLE from = CreateFileA(
+      old.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, 0, nullptr);
+  if (from == INVALID_HANDLE_VALUE)
+    return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  std::vector<char> security = AccessListOf(from);
+  const bool read = GetFileInformationByHandle(from, &info) && !security.empty();
+  CloseHandle(from);
+  if (!read)
+    return false;
+  FILE_BASIC_INFO basic = {};  // times of zero are left as they are
+  basic.FileAttributes = info.dwFileAttributes & kCarriedAttributes;
+  if (basic.FileAttributes == 0)
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(file, FileBasicInfo, &basic,
+                                    sizeof basic) &&
+         (security == AccessListOf(file) ||
+          SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION,
+                                  security.data()));
+}
+
+// Gives the open file `file` the name `path` (as a path is taken when a file
+// is opened), replacing the file that has it, in one step.
+bool RenameOpenFile(HANDLE file, const std::string& path) {
+  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS,
+                                         path.c_str(), -1, nullptr, 0);
+  if (length <= 0)
+    return false;
+  // Whole 8-byte units, for the alignment of the structure's handle.
+  const size_t bytes =
+      sizeof(FILE_RENAME_INFO) + static_cast<size_t>(length) * sizeof(WCHAR);
+  std::vector<uint64_t> buffer((bytes + 7) / 8);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength =
+      static_cast<DWORD>(static_cast<size_t>(length - 1) * sizeof(WCHAR));
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.c_str(), -1,
+                      rename->FileName, length);
+  return SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                    static_cast<DWORD>(bytes)) != 0;
+}
+
+// Removes what runs that are gone left beside `replaced`: files with a
+// temporary list's name that no run has open. A live run's is open, shared
+// for reading only, so deleting it fails.
+void RemoveAbandoned(const std::string& replaced) {
+  const std::string folder = TemporaryNames(replaced).Folder();
+  WIN32_FIND_DATAA found;
+  const HANDLE search =
+      FindFirstFileA((folder + "*.kestrane-*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return;
+  do {
+    if (IsTemporaryListName(found.cFileName))
+      DeleteFileA((folder + found.cFileName).c_str());
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
 }  // namespace
 
 ListPlace InspectListTarget(const std::string& outputPath) {
@@ -97,22 +196,24 @@ ListPlace InspectListTarget(const std::string& outputPath) {
     place.kind = ListPlace::kRefused;
     return place;
   }
-  // Opening the file for writing asks what writing it would meet: access
-  // rights, the read-only attribute (which Wine run by root lets pass, so it
-  // is looked at too). The handle also tells a device (NUL, CON) or a link
-  // from a file.
+  // The handle tells a device (NUL, CON) or a link or a folder from a file,
+  // and the read-only attribute; whether the user may write the file is
+  // asked once the list is written (MayWriteList). What cannot be opened so
+  // (CON, on some systems) is written in place, where opening it for
+  // writing tells what is wrong.
   HANDLE file = INVALID_HANDLE_VALUE;
   const bool opened = Retried([&] {
-    file = CreateFileA(outputPath.c_str(), GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                       nullptr);
+    file = CreateFileA(
+        outputPath.c_str(), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     return file != INVALID_HANDLE_VALUE;
   });
   if (!opened) {
     const DWORD error = GetLastError();
     place.kind = error == ERROR_FILE_NOT_FOUND ? ListPlace::kNewFile
-                                               : ListPlace::kRefused;
+                                               : ListPlace::kInPlace;
     return place;
   }
   BY_HANDLE_FILE_INFORMATION info;
@@ -131,16 +232,33 @@ ListPlace InspectListTarget(const std::string& outputPath) {
   return place;
 }
 
+bool MayWriteList(const std::string& path) {
+  // Opened for writing, not written: this run writes the list now. The
+  // read-only attribute, which Wine run by root lets pass, was looked at
+  // before.
+  HANDLE file = INVALID_HANDLE_VALUE;
+  Retried([&] {
+    file = CreateFileA(path.c_str(), GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+    return file != INVALID_HANDLE_VALUE;
+  });
+  return file != INVALID_HANDLE_VALUE && CloseHandle(file);
+}
+
 Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
+  RemoveAbandoned(place.replaced);
   TemporaryNames names(place.replaced);
   bool shortName = false;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string path = names.Next(shortName);
-    // Shared with nobody: no other program reads the list before it is
-    // complete. DELETE access is what marking it for deletion takes.
-    const HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
-                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for reading only, so that no other run deletes it, and a
+    // reader can open the list as soon as it has the list's name. DELETE
+    // access is what marking it for deletion and renaming it take, the
+    // others reading and setting its access control list.
+    const HANDLE file = CreateFileA(
+        path.c_str(), GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC,
+        FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       // Should the run end before the list is kept, Windows deletes it. A
       // file system that cannot do so leaves it behind, as a kill does
@@ -165,32 +283,16 @@ bool KeepTemporaryListFile(TemporaryListFile* temporary,
                            const ListPlace& place) {
   const HANDLE file = Handle(temporary->file);
   // A list that replaces one is on the disk before it takes its name, so
-  // that a power loss cannot lose the list that was there. Kept from here
-  // on; a failure below removes it by name.
-  const bool flushed = place.kind != ListPlace::kRegularFile ||
-                       FlushFileBuffers(file) != 0;
-  const bool marked = DeleteOnClose(file, false);
-  const bool closed = CloseHandle(file) != 0;
+  // that a power loss cannot lose the list that was there.
+  const bool replacing = place.kind == ListPlace::kRegularFile;
+  bool kept = !replacing || (FlushFileBuffers(file) &&
+                             CarryLook(place.replaced, file));
+  // Kept from here on (a file system that cannot delete on close never
+  // marked it); a failure below removes it by name.
+  kept = kept && (DeleteOnClose(file, false) || !DeletePending(file)) &&
+         Retried([&] { return RenameOpenFile(file, place.replaced); });
+  kept = CloseHandle(file) && kept;
   temporary->file = kNoFile;
-  bool kept = flushed && closed && (marked || GetFileAttributesA(temporary->path.c_str()) !=
-                                       INVALID_FILE_ATTRIBUTES);
-  const char* from = temporary->path.c_str();
-  const char* to = place.replaced.c_str();
-  // ReplaceFile keeps what the old list had; where it cannot be used (the
-  // list is new, or gone meanwhile, or a file system that it does not take)
-  // the list is moved in one step all the same.
-  bool replace = place.kind == ListPlace::kRegularFile;
-  kept = kept && Retried([&] {
-    if (replace) {
-      if (ReplaceFileA(to, from, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                       nullptr, nullptr))
-        return true;
-      if (Transient(GetLastError()))
-        return false;
-      replace = false;
-    }
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
-  });
   return kept;
 }
 
@@ -206,8 +308,9 @@ void DiscardTemporaryListFile(TemporaryListFile* temporary) {
 NativeFile OpenListFileInPlace(const std::string& path) {
   HANDLE file = INVALID_HANDLE_VALUE;
   Retried([&] {
-    file = CreateFileA(path.c_str(), GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    // Shared for reading only: runs that write the same list in place take
+    // turns.
+    file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return file != INVALID_HANDLE_VALUE;
   });

@@ -32,6 +32,7 @@ Run: KESTRANE_COMMAND=build/kestrane python3 tests/e2e/cli_test.py
 import os
 import re
 import resource
+import select
 import shlex
 import shutil
 import signal
@@ -40,6 +41,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 TARGET = os.environ.get("KESTRANE_TARGET", "native")
@@ -67,6 +69,33 @@ OK, NO_ARGS, INPUT_FAILED, OUTPUT_FAILED = 0, 255, 254, 253
 
 # What a run that was killed while it wrote the list NAME leaves beside it.
 TEMPORARY_FILE = re.compile(r"\.(.+)\.kestrane-[a-z0-9]{6}\Z")
+
+
+def traced(words, injection):
+    """`words` started under strace, which injects `injection` into the
+    system calls it names ("rename:signal=KILL"; see strace(1)). The leak
+    checker of a sanitized build does not work under it."""
+    sanitizer = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+    return (["strace", "-f", "-qq", "-o", "/dev/null", "-E", "ASAN_OPTIONS=" + sanitizer,
+             "-e", "inject=" + injection] + words)
+
+
+def in_own_mounts(setup, words):
+    """`words` started in a mount namespace of its own after the shell
+    commands `setup` (root only)."""
+    return ["unshare", "-m", "sh", "-c", setup + ' && exec "$@"', "sh"] + words
+
+
+def writes_seen(path, action):
+    """How often `path` was closed after being opened for writing while
+    `action` ran (Linux inotify's IN_CLOSE_WRITE, 16 bytes an event)."""
+    import ctypes
+    watch = ctypes.CDLL(None).inotify_init1(os.O_NONBLOCK)
+    ctypes.CDLL(None).inotify_add_watch(watch, os.fsencode(path), 0x8)
+    action()
+    events = os.read(watch, 4096) if select.select([watch], [], [], 0)[0] else b""
+    os.close(watch)
+    return len(events) // 16
 
 
 def command():
@@ -186,6 +215,15 @@ class ToolTestCase(unittest.TestCase):
 
     def assertList(self, name, entries):
         self.assertEqual(self.read(name), list_bytes(entries))
+
+    def strays(self, folder=None):
+        """The temporary files of lists in `folder` (the test folder unless given)."""
+        return [n for n in os.listdir(folder or self.tmp) if TEMPORARY_FILE.match(n)]
+
+    def wait_for(self, condition):
+        deadline = time.time() + TIMEOUT
+        while not condition() and time.time() < deadline:
+            time.sleep(0.01)
 
     def unprivileged(self):
         """(prefix, command): the words that start a program as a user whom a
@@ -325,6 +363,11 @@ class StrictTests(ToolTestCase):
             self.assertEqual(run(args, self.tmp), (INPUT_FAILED, [said]))
             self.assertEqual(self.read("list.txt"), b"previous\n")
             self.assertFolderHolds("log.txt", "list.txt")
+        if sys.platform.startswith("linux") and not WINDOWS:
+            # Not even opened for writing: file watchers are told nothing.
+            args = ["--strict", "--input=log.txt", "--output=list.txt"]
+            self.assertEqual(writes_seen(self.path("list.txt"), lambda: run(args, self.tmp)), 0)
+            self.assertEqual(writes_seen(self.path("list.txt"), lambda: open(self.path("list.txt"), "ab").close()), 1)
         # Without the option, and with one that only contains it, every entry
         # is written as the log spells it.
         for extra in ([], ["--strict=no"]):
@@ -467,6 +510,12 @@ class ListReplacementTests(ToolTestCase):
         self.assertEqual(self.replace("list.txt", folder=locked, command=command), outcome)
         with open(os.path.join(locked, "list.txt"), "rb") as f:
             self.assertEqual(f.read(), kept)
+        if not WINDOWS and shutil.which("strace"):
+            # Longer than before, where no room can be reserved (NFSv3).
+            self.write("locked/list.txt", b"o\n")
+            no_room = traced(command, "fallocate:error=EOPNOTSUPP")
+            self.assertEqual(self.replace("list.txt", folder=locked, command=no_room), (OK, []))
+            self.assertList("locked/list.txt", ["a", "b"])
         if WINDOWS:
             self.assertEqual(self.replace("NUL"), (OK, []))
         else:
@@ -501,6 +550,157 @@ class ListReplacementTests(ToolTestCase):
         self.assertEqual(sorted(os.listdir(locked)), ["list.txt", "log.txt"])
         names = ["locked", "log.txt"] + ([] if WINDOWS else ["fifo"])
         self.assertEqual(sorted(n for n in os.listdir(self.tmp) if n != "program"), sorted(names))
+
+    def test_temporary_files_of_runs_that_are_gone_go_with_the_next_run(self):
+        """A run killed before its rename leaves its temporary file; the next
+        run into the folder removes it, but not the one of a live run about
+        to rename its own. Without /proc an ordinary user's list gets a
+        temporary name at once; with it, only when complete."""
+        prefix, command = self.unprivileged()
+        if WINDOWS or not prefix or not shutil.which("strace"):
+            self.skipTest("a POSIX build as root, another user, strace")
+        self.write("log.txt", self.LOG)
+        args = ["--input=log.txt", "--output=list.txt"]
+        for route, words in [("unnamed", command), ("named", in_own_mounts("mount -t tmpfs none /proc", command))]:
+            with self.subTest(route):
+                if route == "named" and "ASAN_OPTIONS" in os.environ:
+                    self.skipTest("the sanitizers' runtime needs /proc")
+                subprocess.run(prefix + ["sh", "-c", "echo old > list.txt; echo old > other.txt"],
+                               cwd=self.tmp, check=True)
+                killed = subprocess.run(traced(words + args, "rename:signal=KILL"), cwd=self.tmp,
+                                        stdout=subprocess.DEVNULL, timeout=TIMEOUT)
+                left = self.strays()
+                self.assertEqual((killed.returncode, len(left), self.read("list.txt")),
+                                 (-signal.SIGKILL, 1, b"old\n"))
+                slow = subprocess.Popen(traced(words + args, "rename:delay_enter=1000000"), cwd=self.tmp,
+                                        stdout=subprocess.DEVNULL)
+                self.wait_for(lambda: self.strays() not in ([], left))
+                self.assertEqual(run(["--input=log.txt", "--output=other.txt"], self.tmp, command=words),
+                                 (OK, []))
+                self.assertEqual(slow.wait(TIMEOUT), OK)
+                self.assertList("list.txt", ["a", "b"])
+                self.assertList("other.txt", ["a", "b"])
+                self.assertEqual(self.strays(), [])
+
+    def test_runs_writing_in_place_take_turns(self):
+        """Root's list in a shared folder whose group may write it: another
+        user's runs write it in place, as no new file could keep its owner,
+        one run at a time."""
+        prefix, command = self.unprivileged()
+        if WINDOWS or not prefix or not shutil.which("strace"):
+            self.skipTest("a POSIX build as root, another user, strace")
+        group = int(subprocess.run(prefix + ["id", "-g"], stdout=subprocess.PIPE, check=True).stdout)
+        os.mkdir(self.path("shared"))
+        long_list = ["long/%05d" % i for i in range(20000)]
+        self.write("shared/long.log", b"".join(compile_line(e + ".c") for e in long_list))
+        self.write("shared/short.log", compile_line("short.c"))
+        self.write("shared/list.txt", b"old\n")
+        for name, mode in [("shared", 0o2775), ("shared/list.txt", 0o664)]:
+            os.chown(self.path(name), 0, group)
+            os.chmod(self.path(name), mode)
+        before = os.stat(self.path("shared/list.txt"))
+        # The long list's run pauses before it ends the file; the short
+        # list's run comes meanwhile.
+        slow = subprocess.Popen(traced(command + ["--input=long.log", "--output=list.txt"],
+                                       "ftruncate:delay_enter=1000000"),
+                                cwd=self.path("shared"), stdout=subprocess.DEVNULL)
+        self.wait_for(lambda: self.read("shared/list.txt").startswith(list_bytes(long_list)))
+        self.assertEqual(run(["--input=short.log", "--output=list.txt"], self.path("shared"), command=command),
+                         (OK, []))
+        self.assertEqual(slow.wait(TIMEOUT), OK)
+        self.assertList("shared/list.txt", ["short"])
+        after = os.stat(self.path("shared/list.txt"))
+        self.assertEqual((after.st_ino, after.st_uid), (before.st_ino, 0))
+        self.assertEqual(self.strays(self.path("shared")), [])
+
+    def test_access_control_list_stays(self):
+        """The list's own access list, and none where a new file in its folder
+        would get one."""
+        if WINDOWS or not shutil.which("setfacl"):
+            self.skipTest("POSIX access control lists (setfacl)")
+        acl = "system.posix_acl_access"
+        os.mkdir(self.path("shared"))
+        for name in ["list.txt", "shared/list.txt"]:
+            self.write(name, b"old\n")
+            os.chmod(self.path(name), 0o640)
+        for args in [["-m", "u:65534:r", "list.txt"], ["-d", "-m", "u:65534:rw", "shared"]]:
+            if subprocess.run(["setfacl"] + args, cwd=self.tmp, stderr=subprocess.DEVNULL).returncode:
+                self.skipTest("no access control lists here")
+        kept = os.getxattr(self.path("list.txt"), acl)
+        for name in ["list.txt", "shared/list.txt"]:
+            self.assertEqual(self.replace(name), (OK, []))
+            self.assertList(name, ["a", "b"])
+            self.assertEqual(stat.S_IMODE(os.stat(self.path(name)).st_mode), 0o640)
+        self.assertEqual(os.getxattr(self.path("list.txt"), acl), kept)
+        self.assertNotIn(acl, os.listxattr(self.path("shared/list.txt")))
+
+    def test_what_cannot_be_renamed_over_is_written_in_place(self):
+        """A list mounted on its own (bound into a container); a folder that
+        takes new names but refuses renames and removals."""
+        if WINDOWS or os.geteuid() != 0:
+            self.skipTest("bind mounts and chattr, as root")
+        self.write("outside.txt", b"old\n")
+        self.write("list.txt", b"")
+        mounted = in_own_mounts("mount --bind outside.txt list.txt", COMMAND)
+        self.assertEqual(self.replace("list.txt", command=mounted), (OK, []))
+        self.assertList("outside.txt", ["a", "b"])
+        os.mkdir(self.path("append-only"))
+        self.write("append-only/list.txt", b"old\n")
+        if subprocess.run(["chattr", "+a", self.path("append-only")], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("no append-only folders here")
+        self.addCleanup(subprocess.run, ["chattr", "-a", self.path("append-only")])
+        for name in ["list.txt", "list.txt", "new.txt"]:
+            self.assertEqual(self.replace(name, folder=self.path("append-only")), (OK, []))
+        self.assertEqual(sorted(os.listdir(self.path("append-only"))), ["list.txt", "log.txt", "new.txt"])
+
+    def test_concurrent_runs_and_a_reader(self):
+        """Eight runs replace one list at once while a reader reads it again
+        and again: it is never missing or partial, and nothing is left."""
+        lists = {b"old\n"}
+        for i in range(8):
+            entries = ["r%d/%04d" % (i, j) for j in range(300 * (i + 1))]
+            self.write("log%d.txt" % i, b"".join(compile_line(e + ".c") for e in entries))
+            lists.add(list_bytes(entries))
+        os.mkdir(self.path("sub"))
+        for name in ["list.txt", "sub/list.txt"]:
+            with self.subTest(name):
+                self.write(name, b"old\n")
+                seen, done = [], threading.Event()
+
+                def read():
+                    while not done.is_set():
+                        try:
+                            seen.append(self.read(name) in lists or "partial")
+                        except FileNotFoundError:
+                            seen.append("missing")
+                        except PermissionError:
+                            pass  # Windows: being renamed over
+                reader = threading.Thread(target=read)
+                reader.start()
+                output = name.replace("/", "\\") if WINDOWS else name
+                runs = [subprocess.Popen(COMMAND + ["--input=log%d.txt" % i, "--output=" + output],
+                                         cwd=self.tmp, stdout=subprocess.DEVNULL) for i in range(8)]
+                statuses = [p.wait(TIMEOUT) for p in runs]
+                done.set()
+                reader.join()
+                self.assertEqual(statuses, [OK] * 8)
+                self.assertIn(self.read(name), lists - {b"old\n"})
+                self.assertEqual([s for s in seen if s is not True], [])
+                self.assertEqual(sorted(os.listdir(self.path("sub"))), ["list.txt"] if "/" in name else [])
+
+    def test_windows_attributes_stay(self):
+        if not WINDOWS:
+            self.skipTest("Windows file attributes")
+        os.mkdir(self.path("sub"))
+        attrib = COMMAND[:-1] + ["cmd", "/c", "attrib"]
+        for name in ["list.txt", "sub\\list.txt"]:
+            self.write(name.replace("\\", "/"), b"old\r\n")
+            for flag in ["+h", "+s"]:  # one at a time: Wine's attrib takes one
+                subprocess.run(attrib + [flag, name], cwd=self.tmp, check=True, stdout=subprocess.DEVNULL)
+            self.assertEqual(self.replace(name), (OK, []))
+            shown = subprocess.run(attrib + [name], cwd=self.tmp, stdout=subprocess.PIPE).stdout.decode()
+            self.assertTrue({"H", "S"} <= set(shown[:shown.index(":") - 1]), shown)  # before the drive
+            self.assertList(name.replace("\\", "/"), ["a", "b"])
 
 
 def carried(name):
@@ -563,12 +763,21 @@ class FileNameTests(ToolTestCase):
 
 class IoFailureTests(ToolTestCase):
     def small_file_system(self, options):
-        """A new folder on a tmpfs mounted with `options`, or None where none
-        can be mounted (mounting takes root)."""
+        """A new folder on a tmpfs mounted with `options`, or for "ext2" on an
+        8 MB ext2 image, which has no way to reserve room in a file; None
+        where none can be mounted (mounting takes root)."""
         folder = tempfile.mkdtemp(dir=self.tmp)
+        mount = ["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder]
+        if options == "ext2":
+            image = folder + ".img"
+            with open(image, "wb") as f:
+                f.truncate(8 << 20)
+            if subprocess.run(["mkfs.ext2", "-q", "-F", image], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode != 0:
+                return None
+            mount = ["mount", "-o", "loop", image, folder]
         if not shutil.which("mount") or subprocess.run(
-                ["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+                mount, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
             return None
         self.addCleanup(subprocess.run, ["umount", folder])
         return folder
@@ -586,6 +795,8 @@ class IoFailureTests(ToolTestCase):
              (OUTPUT_FAILED, WRITE_FAILED), (OUTPUT_FAILED, WRITE_FAILED)),
             ("written in place, disk full", "size=4m", True, True, None,
              (OUTPUT_FAILED, WRITE_FAILED), (OUTPUT_FAILED, NO_OUTPUT)),
+            ("written in place, disk full, no room reserved", "ext2", True, True, None,
+             (OUTPUT_FAILED, WRITE_FAILED), None),
             ("too many open files", None, False, False, no_files, (OUTPUT_FAILED, NO_OUTPUT), None),
             ("write fails partway", None, False, False, file_size_limit(100000, killed=False),
              (OUTPUT_FAILED, WRITE_FAILED), None),
@@ -622,8 +833,8 @@ class IoFailureTests(ToolTestCase):
                         with open(os.path.join(folder, file_name), "rb") as f:
                             self.assertTrue(f.read() == data, file_name + " changed")
                     # Not even a killed run leaves anything: its list had no name yet.
-                    self.assertEqual([n for n in os.listdir(folder) if n not in files and n != "filler"],
-                                     [])
+                    self.assertEqual([n for n in os.listdir(folder)
+                                      if n not in files and n not in ("filler", "lost+found")], [])
 
     def test_write_failure_is_reported(self):
         if WINDOWS:
