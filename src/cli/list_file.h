@@ -128,7 +128,7 @@ bool CloseListFile(NativeFile file);
 /// carry. A regular file written in place is locked against other runs, and
 /// room for the list is reserved before its first old byte is overwritten,
 /// so that a full disk leaves it whole.
-class ListFile : public ListSink {
+class ListFile final : public ListSink {
  public:
   /// Prepares the list for `outputPath`. Nothing is reported here: whatever
   /// keeps the list from being written is told by Keep(), after the log was

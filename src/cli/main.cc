@@ -1,7 +1,7 @@
 // The process entry: one run from command line to list file.
 
 #include <iostream>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,11 +70,10 @@ int main(int argc, char* argv[]) {
   // The lines left out are told in a file of their own, written whole or
   // not at all, as the list is, and only where the list is.
   const bool explain = options.explainArgument != kNoArgument;
-  std::unique_ptr<ListFile> explanation;
+  std::optional<ListFile> explanation;
   LineText leftOut;
   if (explain) {
-    explanation = std::make_unique<ListFile>(
-        typed(options.explainArgument, options.explainPath));
+    explanation.emplace(typed(options.explainArgument, options.explainPath));
     leftOut.sink = explanation->sink();
     scanOptions.leftOut = &leftOut;
   }

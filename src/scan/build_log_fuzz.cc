@@ -224,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (list.sink && list.size() != 0)
       abort();
     const std::vector<std::string> entries =
-        list.sink ? Lines(sink.text) : list.Entries();
+        Lines(list.sink ? sink.text : list.Text());
     if (entries.size() != list.count || entries != expected)
       abort();
   }

@@ -12,6 +12,16 @@ namespace {
 
 using Entries = std::vector<std::string>;
 
+// The lines of a list, one by one.
+Entries Lines(const LineText& list) {
+  const std::string text = list.Text();
+  Entries lines;
+  for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos;
+       begin = end + 1)
+    lines.emplace_back(text, begin, end - begin);
+  return lines;
+}
+
 // A stream that cannot be read again, as a pipe cannot: the scan keeps a
 // long line's path as it reads it instead of reading it again.
 class PipeBuffer : public std::stringbuf {
@@ -66,11 +76,11 @@ Entries Scan(const std::string& log) {
         size_t{17}, size_t{64}, kScanBlockSize}) {
     for (const Way way : {kString, kPipe, kFile}) {
       SourceFileList list;
-      list.Append("left over from before");
+      list.AppendText("left over from before\n", 22);
       ScanOptions options;
       options.blockSize = blockSize;
       EXPECT_EQ(ScanResult::kComplete, ScanWay(log, way, &list, options).outcome);
-      const Entries entries = list.Entries();
+      const Entries entries = Lines(list);
       EXPECT_EQ(entries.size(), list.count) << "block size " << blockSize;
       if (!haveFirst) {
         first = entries;
@@ -230,7 +240,7 @@ TEST(ScanBuildLog, TellsTheLinesLeftOut) {
       options.blockSize = blockSize;
       options.leftOut = &leftOut;
       ASSERT_EQ(ScanResult::kComplete, ScanWay(log, way, &list, options).outcome);
-      EXPECT_EQ(Entries{"a"}, list.Entries());
+      EXPECT_EQ(Entries{"a"}, Lines(list));
       // The line with the blanks is a long line in blocks smaller than twice it.
       const char* reason = 2 * blockSize > 319 ? "one step where two are needed (../ for ../../)"
                                                : "a line over 512 KiB, too long to be told apart";
@@ -296,7 +306,7 @@ TEST(ScanBuildLog, LinesLongerThanABlock) {
       ScanOptions options;
       options.blockSize = blockSize;
       ASSERT_EQ(ScanResult::kComplete, ScanWay(log, way, &list, options).outcome);
-      EXPECT_EQ((Entries{path, "b/" + path, "b"}), list.Entries())
+      EXPECT_EQ((Entries{path, "b/" + path, "b"}), Lines(list))
           << blockSize << " " << way;
     }
   }
@@ -394,7 +404,7 @@ TEST(ScanBuildLog, ClosesTheFile) {
   SourceFileList list;
   EXPECT_EQ(ScanResult::kComplete, ScanBuildLog(input, &list).outcome);
   EXPECT_FALSE(input.is_open());
-  EXPECT_EQ(Entries{"a"}, list.Entries());
+  EXPECT_EQ(Entries{"a"}, Lines(list));
   std::remove(path.c_str());
 }
 

@@ -71,6 +71,12 @@ constexpr size_t kStepsLength = 6;
 // captured path's dot: the word, one blank, the steps, and the dot itself.
 constexpr size_t kWordToDot = kWordLength + 1 + kStepsLength;
 
+// One step: two punctuation characters and a separator.
+bool IsStep(const char* s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s);
+  return IsPunct(p[0]) && IsPunct(p[1]) && IsSeparator(p[2]);
+}
+
 bool IsWordAt(const char* s, size_t at) {
   return memcmp(s + at, kWord, kWordLength) == 0;
 }
@@ -83,11 +89,7 @@ size_t PathStartAfterWord(const char* s, size_t word, size_t dot) {
     ++steps;
   if (steps == word + kWordLength || steps + kStepsLength > dot)
     return 0;
-  const auto* p = reinterpret_cast<const unsigned char*>(s + steps);
-  if (!IsPunct(p[0]) || !IsPunct(p[1]) || !IsSeparator(p[2]) ||
-      !IsPunct(p[3]) || !IsPunct(p[4]) || !IsSeparator(p[5]))
-    return 0;
-  return steps + kStepsLength;
+  return IsStep(s + steps) && IsStep(s + steps + 3) ? steps + kStepsLength : 0;
 }
 
 }  // namespace
@@ -369,9 +371,7 @@ void LongLineMatch::Take(const char* data, size_t size) {
 }
 
 void LongLineMatch::CheckSteps(const char* s, uint64_t steps) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s);
-  if (!IsPunct(p[0]) || !IsPunct(p[1]) || !IsSeparator(p[2]) ||
-      !IsPunct(p[3]) || !IsPunct(p[4]) || !IsSeparator(p[5]))
+  if (!IsStep(s) || !IsStep(s + 3))
     return;
   previous_ = latest_;
   latest_ = Head{steps, kNone};
@@ -426,11 +426,6 @@ size_t FindLastWord(const char* s, size_t n) {
 bool IsTail(const char* s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s);
   return IsSpace(p[0]) && IsPunct(p[1]) && IsPunct(p[2]) && IsPunct(p[3]);
-}
-
-bool IsStep(const char* s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s);
-  return IsPunct(p[0]) && IsPunct(p[1]) && IsSeparator(p[2]);
 }
 
 }  // namespace

@@ -195,18 +195,16 @@ struct LineText {
     return NewPiece(length);
   }
   void Extend(size_t length) { pieces.back().used += length; }
-  /// Appends `size` bytes of text: a line, or a piece of one.
+  /// Appends `size` bytes of text: a line, or a piece of one; false when
+  /// memory ran out.
   bool AppendText(const char* text, size_t size);
-  /// Appends `line` and its line feed; false when memory ran out.
-  bool Append(std::string_view line);
   /// Hands the text held to the sink, keeping a block for what comes next.
   void Drain();
 
   /// The size of the text held, in bytes.
   uint64_t size() const;
-  /// The whole text, and the lines one by one: for small texts and tests.
+  /// The whole text held: for small texts and tests.
   std::string Text() const;
-  std::vector<std::string> Entries() const;
 
  private:
   char* NewPiece(size_t length);

@@ -47,13 +47,6 @@ bool LineText::AppendText(const char* text, size_t size) {
   return true;
 }
 
-bool LineText::Append(std::string_view entry) {
-  if (!AppendText(entry.data(), entry.size()) || !AppendText("\n", 1))
-    return false;
-  ++count;
-  return true;
-}
-
 void LineText::Drain() {
   for (Piece& piece : pieces) {
     if (piece.used > 0)
@@ -77,14 +70,4 @@ std::string LineText::Text() const {
   for (const Piece& piece : pieces)
     text.append(piece.block.data(), piece.used);
   return text;
-}
-
-std::vector<std::string> LineText::Entries() const {
-  const std::string text = Text();
-  std::vector<std::string> entries;
-  size_t begin = 0;
-  for (size_t end; (end = text.find('\n', begin)) != std::string::npos;
-       begin = end + 1)
-    entries.emplace_back(text, begin, end - begin);
-  return entries;
 }
