@@ -57,30 +57,6 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// The descriptor that /dev/stdout, /dev/fd/N or /proc/self/fd/N name, or -1.
-// Such a name is written through the descriptor itself: reopened, it would
-// lose an append mode (>> report) and begin a file anew.
-int NamedDescriptor(std::string_view path) {
-  if (path == "/dev/stdin")
-    return 0;
-  if (path == "/dev/stdout")
-    return 1;
-  if (path == "/dev/stderr")
-    return 2;
-  for (const std::string_view folder : {"/dev/fd/", "/proc/self/fd/"}) {
-    if (path.substr(0, folder.size()) != folder || path.size() == folder.size())
-      continue;
-    int descriptor = 0;
-    for (const char c : path.substr(folder.size())) {
-      if (c < '0' || c > '9' || descriptor > 100000000)
-        return -1;
-      descriptor = descriptor * 10 + (c - '0');
-    }
-    return descriptor;
-  }
-  return -1;
-}
-
 // The links in /dev and /proc (/dev/stdout, /proc/self/fd/1) name files this
 // process has open, which are written where they are.
 bool InSystemFolder(const std::string& folder) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <streambuf>
 #include <string>
+#include <string_view>
 
 /// A log read straight from the system into the reader's own buffer, without
 /// the C runtime's buffering in between, as a stream buffer for the scan. A
@@ -61,5 +62,13 @@ class LogFile : public std::streambuf {
   char held_[2] = {};  // underflow()'s byte, and the one before it
   std::string first_;  // the file's first bytes, as they were read
 };
+
+#if !defined(_WIN32)
+/// The descriptor that /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N or
+/// /proc/self/fd/N names, or -1. Such a name is used through the descriptor
+/// itself: that works without /proc, and an output reopened would lose an
+/// append mode (>> report) and begin a file anew.
+int NamedDescriptor(std::string_view path);
+#endif
 
 #endif  // KESTRANE_SCAN_LOG_FILE_H_

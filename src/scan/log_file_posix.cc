@@ -15,10 +15,33 @@ constexpr size_t kLargestRead = size_t{1} << 30;
 
 }  // namespace
 
+int NamedDescriptor(std::string_view path) {
+  if (path == "/dev/stdin")
+    return 0;
+  if (path == "/dev/stdout")
+    return 1;
+  if (path == "/dev/stderr")
+    return 2;
+  for (const std::string_view folder : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (path.substr(0, folder.size()) != folder || path.size() == folder.size())
+      continue;
+    int descriptor = 0;
+    for (const char c : path.substr(folder.size())) {
+      if (c < '0' || c > '9' || descriptor > 100000000)
+        return -1;
+      descriptor = descriptor * 10 + (c - '0');
+    }
+    return descriptor;
+  }
+  return -1;
+}
+
 bool LogFile::OpenFile(const std::string& path) {
   if (path.empty())
     return false;
-  const int file = open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  const int named = NamedDescriptor(path);
+  const int file = named >= 0 ? fcntl(named, F_DUPFD_CLOEXEC, 0)
+                              : open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
   if (file < 0)
     return false;
   struct stat status;

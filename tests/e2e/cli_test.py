@@ -521,6 +521,16 @@ class ListReplacementTests(ToolTestCase):
         else:
             self.assertEqual(self.replace("/dev/null"), (OK, []))
             self.assertEqual(self.replace("/dev/stdout"), (OK, ["a", "b"]))
+            # The standard streams by name, with /proc or without (a container).
+            for setup in [None, "mount -t tmpfs none /proc"]:
+                if setup and (os.geteuid() != 0 or "ASAN_OPTIONS" in os.environ):
+                    continue  # mounting takes root; the sanitizers' runtime needs /proc
+                words = COMMAND + ["--input=/dev/stdin", "--output=/dev/stdout"]
+                with open(self.path("log.txt"), "rb") as log:
+                    piped = subprocess.run(in_own_mounts(setup, words) if setup else words,
+                                           stdin=log, stdout=subprocess.PIPE, timeout=TIMEOUT)
+                self.assertEqual((piped.returncode, piped.stdout.split(b"\n", BANNER_LINES)[-1]),
+                                 (OK, list_bytes(["a", "b"])), setup)
             # Written through the descriptor itself: ">>" appends, ">" gives the list alone.
             for mode in ["ab", "wb"]:
                 with open(self.path("report"), "wb") as f:
