@@ -31,7 +31,7 @@ constexpr char kEndOfText = '\x1a';
 /// copies: every buffer it works on has that much room after its text.
 constexpr size_t kCopyOverrun = 15;
 /// A long line's entry goes to the list in pieces of this size.
-constexpr size_t kEntryPiece = size_t{64} << 10;
+constexpr size_t kEntryPiece = size_t{1} << 20;
 /// As much of a refused entry as its message shows, and a little more.
 constexpr size_t kShownBeginning = 256;
 
@@ -46,11 +46,26 @@ void CopyWithSlashes(const char* in, size_t length, char* out) {
   }
 }
 
+// Whether the `size` bytes at `data` hold a CR, a line feed or a Ctrl-Z,
+// which no line's path does: in one pass, as the path may be long.
+bool HoldsBreak(const char* data, size_t size) {
+  Bytes16 found = Splat(0);
+  size_t i = 0;
+  for (; i + 16 <= size; i += 16) {
+    const Bytes16 v = Load16(data + i);
+    found = Or(found, Or(Or(Equal(v, Splat('\r')), Equal(v, Splat('\n'))),
+                         Equal(v, Splat(kEndOfText))));
+  }
+  for (; i < size; ++i)
+    if (data[i] == '\r' || data[i] == '\n' || data[i] == kEndOfText)
+      return true;
+  return Mask(found) != 0;
+}
+
 class LogScan {
  public:
   LogScan(std::istream& log, SourceFileList* list, const ScanOptions& options)
-      : log_(log), list_(list), leftOut_(options.leftOut), options_(options),
-        numbered_(options.strict || options.leftOut) {}
+      : log_(log), list_(list), leftOut_(options.leftOut), options_(options) {}
 
   ScanResult Run();
 
@@ -62,6 +77,8 @@ class LogScan {
   size_t FindWordFrom(size_t begin, size_t end) const;
   size_t ScanLines(size_t from, size_t end);
   bool TakeLine(size_t begin, size_t end);
+  // Hands the text held to the sinks.
+  void Drain();
   // A Ctrl-Z at `at` of the block: whether the scan goes on, to explain.
   bool EndOfText(size_t at);
   // A long line, from its first piece to its entry.
@@ -70,8 +87,12 @@ class LogScan {
   bool EndLongLine(bool lineFeed);
   bool AddLongEntry(uint64_t begin, uint64_t length);
   bool ReadAgain(uint64_t at, char* data, size_t size);
-  // The number of the line that begins at `begin` of the block.
+  bool ReadAt(uint64_t at, char* data, size_t size);
+  // The number of the line that begins at `begin` of the block, where lines
+  // are numbered as the scan goes.
   uint64_t LineNumber(size_t begin);
+  // The number of the refused line that begins at log place `place`.
+  uint64_t RefusedLineNumber(uint64_t place, uint64_t numbered);
   uint64_t PlaceOf(size_t at) const { return readTo_ - (blockEnd_ - at); }
   // Why a line that begins at log place `begin` gives no entry; `line` is
   // the whole of it, or empty where it cannot be looked at whole.
@@ -87,7 +108,10 @@ class LogScan {
   SourceFileList* const list_;
   LineText* const leftOut_;
   const ScanOptions options_;
-  const bool numbered_;  // line numbers are kept, for the texts that need them
+  // Lines are numbered as the scan goes where every left-out line is told
+  // with its number, or where a refused line's number cannot be counted
+  // afterwards by reading the log again.
+  bool numbered_ = false;
   ScanResult result_;
 
   MemoryBlock buffer_;
@@ -126,6 +150,7 @@ ScanResult LogScan::Run() {
   }
   text_ = buffer_.data() + LongLineMatch::kLookBack;
   start_ = static_cast<int64_t>(log_.tellg());
+  numbered_ = leftOut_ || (options_.strict && start_ < 0);
   size_t held = 0;  // the carry, at the front of the block
   while (ok() && !done()) {
     size_t got = 0;
@@ -174,14 +199,16 @@ ScanResult LogScan::Run() {
       KeepLookBack(end);
       held = 0;
     }
-    for (LineText* text : {list_, leftOut_})
-      if (text && text->sink)
-        text->Drain();
+    Drain();
   }
+  Drain();
+  return result_;
+}
+
+void LogScan::Drain() {
   for (LineText* text : {list_, leftOut_})
     if (text && text->sink)
       text->Drain();
-  return result_;
 }
 
 // The long line's last bytes in the block that ends at `end` go before the
@@ -270,7 +297,7 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   if (options_.strict &&
       !IsPlainRelativePath(std::string_view(entry, length), options_.allowBlanks)) {
     Refuse(std::string_view(entry, std::min(length, kShownBeginning)), length,
-           LineNumber(begin));
+           RefusedLineNumber(PlaceOf(begin), numbered_ ? LineNumber(begin) : 0));
     return true;
   }
   entry[length] = '\n';
@@ -294,6 +321,21 @@ void LogScan::Tell(uint64_t line, LeftOut reason, std::string_view text,
   if (!leftOut_->AppendText(told.data(), told.size()))
     Fail();
   ++leftOut_->count;
+}
+
+uint64_t LogScan::RefusedLineNumber(uint64_t place, uint64_t numbered) {
+  if (numbered_)
+    return numbered;
+  MemoryBlock room(kEntryPiece);
+  uint64_t lines = 0;
+  for (uint64_t at = 0; at < place && room.data();) {
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryPiece, place - at));
+    if (!ReadAt(at, room.data(), size))
+      break;
+    lines += Count(room.data(), size, '\n');
+    at += size;
+  }
+  return lines + 1;
 }
 
 uint64_t LogScan::LineNumber(size_t begin) {
@@ -360,7 +402,7 @@ bool LogScan::EndLongLine(bool lineFeed) {
     if (!AddLongEntry(begin, end - begin) && ok())
       Fail();
     if (result_.outcome == ScanResult::kRefused)
-      result_.refusedLine = longNumber_;
+      result_.refusedLine = RefusedLineNumber(longStart_, longNumber_);
   } else if (leftOut_ && longWord_) {
     Tell(longNumber_, Reason(longStart_, {}, lineFeed), longBeginning_, long_.size());
   }
@@ -408,14 +450,17 @@ bool LogScan::AddLongEntry(uint64_t begin, uint64_t length) {
 // What was matched as one line's path holds no line break, nor a Ctrl-Z: if
 // it does now, the log was rewritten meanwhile and was not read as one.
 bool LogScan::ReadAgain(uint64_t at, char* data, size_t size) {
+  return ReadAt(at, data, size) && !HoldsBreak(data, size);
+}
+
+bool LogScan::ReadAt(uint64_t at, char* data, size_t size) {
   log_.clear();
   log_.seekg(static_cast<std::streamoff>(start_ + static_cast<int64_t>(at)));
   log_.read(data, static_cast<std::streamsize>(size));
   const bool whole = static_cast<size_t>(log_.gcount()) == size;
   log_.clear();
   log_.seekg(static_cast<std::streamoff>(start_ + static_cast<int64_t>(readTo_)));
-  return whole && !log_.fail() && Find(data, size, '\n') == size &&
-         Find(data, size, '\r') == size && Find(data, size, kEndOfText) == size;
+  return whole && !log_.fail();
 }
 
 ScanResult Scan(std::istream& input, SourceFileList* list, const ScanOptions& options) {

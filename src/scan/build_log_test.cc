@@ -337,6 +337,56 @@ TEST(ScanBuildLog, TenMegabyteLine) {
   }
 }
 
+// A strict scan keeps the entries before the first it refuses, and tells
+// that one with its line number, whichever block it lies in and however
+// the log is read. An entry
+// longer than a block is checked as it is read again, or as it was kept;
+// the message gets its beginning and its length.
+TEST(ScanBuildLog, StrictStopsAtTheFirstRefusedEntry) {
+  // Long lines, of short entries and of one too long to be plain.
+  const std::string blanks(1 << 20, ' ');
+  const std::string huge = std::string(1 << 20, 'b') + "/x";
+  const struct {
+    std::string log;
+    std::string listed;
+    uint64_t line;
+    std::string entry;  // its beginning, where it is long
+    uint64_t length;
+  } cases[] = {
+      {"Compiling ../../src/a.c ...\r\n"
+       "noise\n"
+       "Compiling ../../src\\b.c ...\n"
+       "Compiling ../../x/../../evil.c ...\n"
+       "Compiling ../../\x1b[2J.c ...\n",
+       "src/a\nsrc/b\n", 4, "x/../../evil", 12},
+      {"Compiling ../../a.c" + blanks + "...\nCompiling ../../" + huge +
+           ".c ...\nCompiling ../../z.c ...\n",
+       "a\n", 2, huge.substr(0, 256), huge.size()},
+      {"\nCompiling ../../a.c" + blanks + "...\nCompiling ../../src/CON.c" + blanks +
+           "...\n",
+       "a\n", 3, "src/CON", 7},
+      {"\nCompiling ../../.c" + blanks + "...\n", "", 2, "", 0},
+      {"Compiling ../../a/...c" + blanks + "...\n", "", 1, "a/..", 4},
+  };
+  for (const auto& c : cases) {
+    for (const size_t blockSize : {size_t{3}, size_t{1} << 18}) {
+      for (const Way way : {kString, kPipe, kFile}) {
+        SourceFileList list;
+        ScanOptions options;
+        options.strict = true;
+        options.blockSize = blockSize;
+        // Numbered as the scan goes through a pipe, else counted afterwards.
+        const ScanResult result = ScanWay(c.log, way, &list, options);
+        EXPECT_EQ(ScanResult::kRefused, result.outcome);
+        EXPECT_TRUE(c.listed == list.Text()) << blockSize << " " << list.Text().substr(0, 40);
+        EXPECT_EQ(c.line, result.refusedLine);
+        EXPECT_EQ(c.entry, result.refusedEntry);
+        EXPECT_EQ(c.length, result.refusedLength);
+      }
+    }
+  }
+}
+
 // A stream of `repeats` copies of `unit`, made up as it is read.
 class RepeatingBuffer : public std::streambuf {
  public:

@@ -118,11 +118,11 @@ size_t FindWordIn(const char* s, size_t n, char stop) {
       return true;
     if (n - at < kWordLength)
       return false;
-    for (size_t k = 0; k < kWordLength; ++k) {
-      const char c = kAnyCase ? static_cast<char>(s[at + k] | 0x20) : s[at + k];
-      if (c != (kAnyCase ? kLowerWord[k] : kWord[k]))
+    if (!kAnyCase)
+      return IsWordAt(s, at);
+    for (size_t k = 0; k < kWordLength; ++k)
+      if (static_cast<char>(s[at + k] | 0x20) != kLowerWord[k])
         return false;
-    }
     return true;
   };
   if (n < 16) {
@@ -149,14 +149,12 @@ size_t FindWordIn(const char* s, size_t n, char stop) {
   // Sixty-four bytes at a time while they hold no candidate, then sixteen,
   // the last sixteen overlapping those looked at already.
   for (; i + 64 <= n; i += 64) {
-    const Bytes16 a = candidates(i);
-    const Bytes16 b = candidates(i + 16);
-    const Bytes16 c = candidates(i + 32);
-    const Bytes16 d = candidates(i + 48);
-    if (Mask(Or(Or(a, b), Or(c, d))) == 0)
+    const Bytes16 some[4] = {candidates(i), candidates(i + 16), candidates(i + 32),
+                             candidates(i + 48)};
+    if (Mask(Or(Or(some[0], some[1]), Or(some[2], some[3]))) == 0)
       continue;
-    for (const size_t at : {i, i + 16, i + 32, i + 48}) {
-      const size_t place = first(at, Mask(candidates(at)));
+    for (size_t k = 0; k < 4; ++k) {
+      const size_t place = first(i + 16 * k, Mask(some[k]));
       if (place != n)
         return place;
     }

@@ -78,8 +78,12 @@ const LineCase kLines[] = {
     {"Compiling ../../Compiling ../../x.c ...", "x.c"},
     {"Compiling ../../a.c Compiling ../x.c ...", "a.c Compiling ../x.c"},
     {"Compiling ../../.c ...", ".c"},
-    // The last word's steps run into the dot: the one before it counts.
+    // The last word's steps run into the dot: the one before it counts,
+    // unless a CR stands in its path.
     {"Compiling ../../x Compiling ..|..| ...", "x Compiling ..|..|"},
+    {"Compiling ../../x\r Compiling ..|..| ...", nullptr},
+    // A CR far from the word, beyond the first sixteen bytes of the path.
+    {"Compiling ../../abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnop\rq.c ...", nullptr},
     {"Compiling ../../a.p ...", "a.p"},
     {"Compiling ../../a.| ...", "a.|"},
     {"Compiling ../../a.C ...", nullptr},

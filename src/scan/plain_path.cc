@@ -1,6 +1,6 @@
 #include "scan/plain_path.h"
 
-#include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "scan/byte_masks.h"
@@ -9,53 +9,62 @@ namespace {
 
 bool IsPortable(unsigned char c, bool allowBlanks) {
   const unsigned char lower = c | 0x20;
-  return (lower >= 'a' && lower <= 'z') || (c >= '0' && c <= '9') ||
-         c == '.' || c == '_' || c == '-' || c == '/' ||
+  return (lower >= 'a' && lower <= 'z') || (c >= '-' && c <= '9') || c == '_' ||
          (allowBlanks && c == ' ');
 }
 
-// Bit i set where byte i of the sixteen at `p` is portable, a separator, or
-// an allowed blank (`blank`; else a separator again): every byte of every
-// entry is looked at, so sixteen at a time.
+// Bit i set where byte i of `v` is portable, a separator, or an allowed
+// blank (`blank`; else a separator again): every byte of every entry is
+// looked at, so sixteen at a time.
 uint32_t PortableMask(Bytes16 v, Bytes16 blank) {
   const Bytes16 letters = InRange(FoldCase(v), 'a', 'z');
-  const Bytes16 digits = InRange(v, '0', '9');
-  // '-' '.' '/' stand side by side.
-  const Bytes16 marks = InRange(v, '-', '/');
+  // '-' '.' '/' and the digits stand side by side.
+  const Bytes16 marks = InRange(v, '-', '9');
   const Bytes16 others = Or(Equal(v, Splat('_')), Equal(v, blank));
-  return Mask(Or(Or(letters, digits), Or(marks, others)));
+  return Mask(Or(Or(letters, marks), others));
 }
+
+// The bytes that may begin a component that is not plain: none (the end, or
+// a separator), an option, "..", or a device's name.
+constexpr std::array<bool, 256> Doubtful() {
+  std::array<bool, 256> table{};
+  for (const char c : {'/', '-', '.', 'a', 'c', 'l', 'n', 'p', 'A', 'C', 'L', 'N', 'P'})
+    table[static_cast<unsigned char>(c)] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kDoubtful = Doubtful();
 
 // Whether the component at `begin` of the `n` bytes at `p` is a name that
 // Windows opens as a device (CON, PRN, AUX, NUL, COM0-9, LPT0-9), whatever
 // follows a dot and whatever blanks end the name.
 bool IsDeviceName(const char* p, size_t begin, size_t n) {
-  if (n - begin < 3)
+  // Three letters, or three and a digit, before a dot, a blank or the end.
+  const auto ends = [p, n](size_t at) {
+    return at >= n || p[at] == '.' || p[at] == '/' || p[at] == ' ';
+  };
+  if (n - begin < 3 ||
+      !(ends(begin + 3) || (ends(begin + 4) && p[begin + 3] >= '0' && p[begin + 3] <= '9')))
     return false;
-  const auto lower = [p, begin](size_t i) {
-    return static_cast<uint32_t>(static_cast<unsigned char>(p[begin + i] | 0x20));
-  };
-  const auto name = [](const char (&three)[4]) {
-    return static_cast<uint32_t>(three[0]) << 16 | static_cast<uint32_t>(three[1]) << 8 |
-           static_cast<uint32_t>(three[2]);
-  };
-  const uint32_t three = lower(0) << 16 | lower(1) << 8 | lower(2);
+  char three[3];
+  for (size_t i = 0; i < 3; ++i)
+    three[i] = static_cast<char>(p[begin + i] | 0x20);
+  const std::string_view name(three, 3);
   size_t end = begin + 3;
-  if (three == name("com") || three == name("lpt")) {
+  if (name == "com" || name == "lpt") {
     if (end == n || p[end] < '0' || p[end] > '9')
       return false;
     ++end;
-  } else if (three != name("con") && three != name("prn") && three != name("aux") &&
-             three != name("nul")) {
+  } else if (name != "con" && name != "prn" && name != "aux" && name != "nul") {
     return false;
   }
   while (end < n && p[end] == ' ')
     ++end;
-  return end == n || p[end] == '.' || p[end] == '/';
+  return ends(end);
 }
 
 // Whether the component that begins at `begin` may begin so: not empty, not
 // an option, not "..", not a device. Its length is checked where it ends.
+// Asked only where its first byte is doubtful, or there is none.
 bool BeginsPlainComponent(const char* p, size_t begin, size_t n) {
   if (begin == n)
     return false;
@@ -65,10 +74,11 @@ bool BeginsPlainComponent(const char* p, size_t begin, size_t n) {
   if (c == '.')
     return !(n - begin >= 2 && p[begin + 1] == '.' &&
              (n - begin == 2 || p[begin + 2] == '/'));
-  const char lower = static_cast<char>(c | 0x20);
-  if (lower != 'a' && lower != 'c' && lower != 'l' && lower != 'n' && lower != 'p')
-    return true;
   return !IsDeviceName(p, begin, n);
+}
+
+bool IsDoubtful(const char* p, size_t begin, size_t n) {
+  return begin == n || kDoubtful[static_cast<unsigned char>(p[begin])];
 }
 
 // A blank between two other characters of a component only, and no
@@ -95,42 +105,38 @@ bool BlanksAndLengthsArePlain(const char* p, size_t n) {
 bool IsPlainRelativePath(std::string_view entry, bool allowBlanks) {
   const size_t n = entry.size();
   const char* const p = entry.data();
-  if (n == 0 || n > kLongestPlainPath || p[n - 1] == '/')
+  if (n == 0 || n > kLongestPlainPath || p[n - 1] == '/' ||
+      (IsDoubtful(p, 0, n) && !BeginsPlainComponent(p, 0, n)))
     return false;
   if (n < 16) {
     for (size_t i = 0; i < n; ++i) {
       if (!IsPortable(static_cast<unsigned char>(p[i]), allowBlanks) ||
-          ((i == 0 || p[i - 1] == '/') && !BeginsPlainComponent(p, i, n)))
+          (p[i] == '/' && IsDoubtful(p, i + 1, n) && !BeginsPlainComponent(p, i + 1, n)))
         return false;
     }
     return !allowBlanks || BlanksAndLengthsArePlain(p, n);
   }
   // Sixteen bytes at a time, the last sixteen overlapping what was looked at
   // already: of them only the bytes not looked at count. A component begins
-  // after a separator; where one begins with a byte that may begin a device
-  // name or "..", or could be empty or an option, it is looked at closely.
+  // after each separator.
   const Bytes16 blank = Splat(allowBlanks ? ' ' : '/');
-  bool separatorBefore = true;  // the entry begins a component
-  for (size_t i = 0; i < n; i += 16) {
-    const size_t at = std::min(i, n - 16);
-    const uint32_t fresh = 0xFFFFu << (i - at) & 0xFFFF;
+  const auto look = [&](size_t at, uint32_t fresh) {
     const Bytes16 v = Load16(p + at);
     if (~PortableMask(v, blank) & fresh)
       return false;
-    const uint32_t separators = Mask(Equal(v, Splat('/')));
-    const uint32_t begins =
-        (separators << 1 | (at == i && separatorBefore ? 1 : 0)) & fresh;
-    const Bytes16 lower = FoldCase(v);
-    const uint32_t doubtful = Mask(
-        Or(Or(Or(Equal(v, Splat('/')), Equal(v, Splat('-'))), Equal(v, Splat('.'))),
-           Or(Or(Equal(lower, Splat('a')), Equal(lower, Splat('c'))),
-              Or(Or(Equal(lower, Splat('l')), Equal(lower, Splat('n'))),
-                 Equal(lower, Splat('p'))))));
-    for (uint32_t m = begins & doubtful; m; m &= m - 1)
-      if (!BeginsPlainComponent(p, at + static_cast<size_t>(LowestBit(m)), n))
+    for (uint32_t m = Mask(Equal(v, Splat('/'))) & fresh; m; m &= m - 1) {
+      const size_t begin = at + static_cast<size_t>(LowestBit(m)) + 1;
+      if (IsDoubtful(p, begin, n) && !BeginsPlainComponent(p, begin, n))
         return false;
-    separatorBefore = separators >> 15;
-  }
+    }
+    return true;
+  };
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16)
+    if (!look(i, 0xFFFFu))
+      return false;
+  if (i < n && !look(n - 16, 0xFFFFu << (16 - (n - i)) & 0xFFFFu))
+    return false;
   return (!allowBlanks && n <= kLongestPlainComponent) ||
          BlanksAndLengthsArePlain(p, n);
 }

@@ -25,4 +25,5 @@ constexpr size_t kLongestPlainComponent = 255;
 /// Linear, no allocation.
 bool IsPlainRelativePath(std::string_view entry, bool allowBlanks = false);
 
+
 #endif  // KESTRANE_SCAN_PLAIN_PATH_H_

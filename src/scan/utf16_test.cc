@@ -44,6 +44,7 @@ TEST(DecodeUtf16, EveryCutInEitherOrder) {
       {"lone high surrogate", u"\xd83d" u"a", "\xef\xbf\xbd" "a", ""},
       {"high surrogate twice", u"\xd83d\xd83d\xde00", "\xef\xbf\xbd\xf0\x9f\x98\x80", ""},
       {"lone low surrogate", u"a\xde00", "a\xef\xbf\xbd", ""},
+      {"the surrogates' neighbours", u"\ud7ff\ue000", "\xed\x9f\xbf\xee\x80\x80", ""},
       {"high surrogate at the end", u"a\xd83d", "a\xef\xbf\xbd", ""},
       {"odd byte at the end", u"a", "a\xef\xbf\xbd", "b"},
   };
