@@ -42,7 +42,7 @@
 # else the target Kestrane::kestrane, which Kestrane defines when it is part
 # of the build (add_subdirectory, FetchContent). The list is kept in
 # <current binary folder>/kestrane/<out-var>.txt, the lines left out in
-# <out-var>.txt.left-out beside it.
+# <out-var>.txt.left-out beside it, written with each new list.
 
 include_guard(GLOBAL)
 # The functions keep these policies, in a project of any version and when
@@ -185,7 +185,8 @@ function(_kestrane_build_step)
     set(follow ${step} -DKESTRANE_STEP=follow ${module})
     if(CMAKE_HOST_UNIX)
       # The usual case, an unchanged list, without starting CMake or making
-      # a file: a shell and kestrane take a few milliseconds. The list comes
+      # a file (so the lines left out are told anew only with a new list):
+      # a shell and kestrane take a few milliseconds. The list comes
       # through a pipe (descriptor 3; the banner goes nowhere), a failure
       # adds a line that no list holds, and the dot keeps the last line feed.
       # A short list is compared by the shell itself, a long one by cmp. A
@@ -193,12 +194,11 @@ function(_kestrane_build_step)
       set(shell "${dir}/step.sh")
       file(CONFIGURE OUTPUT "${shell}" @ONLY CONTENT [[
 # kestrane_sources()'s step on every build: see Kestrane.cmake.
-tool=$1 log=$2 list=$3 explain=$4 verdict=$5
-shift 5
+tool=$1 log=$2 list=$3 verdict=$4
+shift 4
 same=
 if [ -f "$log" ] && [ -f "$list" ]; then
-  new=$("$tool" --strict --allow-blanks "--input=$log" --output=/dev/fd/3 "--explain=$explain" \
-        3>&1 > /dev/null 2>&1 ||
+  new=$("$tool" --strict --allow-blanks "--input=$log" --output=/dev/fd/3 3>&1 > /dev/null 2>&1 ||
         echo ../failed; echo .)
   if [ ${#new} -gt 16384 ]; then
     printf %s "${new%.}" | cmp -s - "$list" && same=1
@@ -216,7 +216,7 @@ fi
 exec "$@"
 ]])
       # Read by the shell that runs the command, rather than by one more.
-      set(follow set -- "${tool}" "${log}" "${list_file}" "${explain}" "${verdict}" ${follow}
+      set(follow set -- "${tool}" "${log}" "${list_file}" "${verdict}" ${follow}
           COMMAND . "${shell}")
     endif()
     add_custom_command(OUTPUT "${list_file}" COMMAND ${follow} DEPENDS "${always}"

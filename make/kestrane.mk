@@ -9,7 +9,8 @@
 #   KESTRANE_LOG          the supplier's build log (required)
 #   KESTRANE_LIST         the list file kestrane writes (default: sources.txt);
 #                         the makefile made from it is $(KESTRANE_LIST).mk,
-#                         the lines left out are in $(KESTRANE_LIST).left-out
+#                         the lines left out, with each new list, are in
+#                         $(KESTRANE_LIST).left-out
 #   KESTRANE_ROOT         the folder the entries are relative to (default:
 #                         the current one)
 #   KESTRANE_EXTENSION    put after each entry (default: .c)
@@ -167,9 +168,9 @@ ifeq ($(kestrane_cleaning),)
 # banner) against the list kept, a short one by the shell itself, a long one
 # by cmp. A failure adds a line that no list holds; the dot keeps the last
 # line feed. Only a new list, new settings or a failure go on: kestrane
-# again, into a file, and the checks. The list and the makefile are replaced only when they
-# changed, so what depends on the list is remade, and make reads the
-# makefiles anew, only then.
+# again, into a file and with --explain, and the checks. The list and the
+# makefile are replaced only when they changed, so what depends on the list
+# is remade, and make reads the makefiles anew, only then.
 .PHONY: .kestrane-run
 .kestrane-run: ;
 $(KESTRANE_LIST).mk: .kestrane-run
@@ -177,7 +178,7 @@ $(KESTRANE_LIST).mk: .kestrane-run
 	if [ -f "$$log" ] && [ -f "$$list" ] && [ -f "$$mk" ] && read -r checked < "$$mk" && \
 	   [ "$$checked" = '$(kestrane_checked)' ]; then \
 	  new=$$($(KESTRANE) --strict --allow-blanks "--input=$$log" --output=/dev/fd/3 \
-	         "--explain=$$left" 3>&1 > /dev/null 2>&1 || echo ../failed; echo .); \
+	         3>&1 > /dev/null 2>&1 || echo ../failed; echo .); \
 	  if [ $${#new} -gt 16384 ]; then \
 	    printf %s "$${new%.}" | cmp -s - "$$list" && exit 0; \
 	  else \
