@@ -6,8 +6,10 @@
 # ready for add_executable() or add_library(): each entry with "<dir>/" before
 # it when ROOT is given, and <ext> after it (".c" unless EXTENSION is given; an
 # empty EXTENSION adds nothing). A relative LOG is taken from the current
-# source folder. A status line tells how many sources the log gave, and how
-# many of its lines with "Compiling" gave none (C++ files, for instance).
+# source folder. Status lines tell how many sources the log gave, and which of
+# its lines that mention "compiling" gave none, and why (C++ files, for
+# instance): the first five, from kestrane --explain, whose file beside the
+# list holds them all.
 #
 # The log is someone else's text. With --strict, kestrane refuses a log with an
 # entry that is not a plain relative path (no "..", no absolute path, only
@@ -15,7 +17,8 @@
 # CMake list or generator expression syntax. What kestrane cannot know is
 # checked here: every listed file must exist and, with symbolic links
 # resolved, lie inside ROOT (the current source folder when no ROOT is given).
-# A log that lists nothing is an error unless ALLOW_EMPTY is given. The log
+# A log that lists nothing is an error, which names the lines left out, unless
+# ALLOW_EMPTY is given. The log
 # must be a regular file, and kestrane gets TIMEOUT seconds (120 unless
 # given) to list it. A target built from a wrong log fails here, naming the
 # log, rather than later or not at all.
@@ -38,7 +41,8 @@
 # The tool run is KESTRANE_EXECUTABLE, which find_package(Kestrane) sets, or
 # else the target Kestrane::kestrane, which Kestrane defines when it is part
 # of the build (add_subdirectory, FetchContent). The list is kept in
-# <current binary folder>/kestrane/<out-var>.txt.
+# <current binary folder>/kestrane/<out-var>.txt, the lines left out in
+# <out-var>.txt.left-out beside it, written with each new list.
 
 include_guard(GLOBAL)
 # The functions keep these policies, in a project of any version and when
@@ -86,9 +90,10 @@ function(kestrane_sources out_var)
 
   set(dir "${CMAKE_CURRENT_BINARY_DIR}/kestrane")
   set(list_file "${dir}/${out_var}.txt")
+  set(explain "${list_file}.left-out")
   # kestrane takes each option from the first argument that merely contains
   # its name, its own path included: such a path would be misread.
-  foreach(path IN ITEMS "${tool}" "${log}" "${list_file}")
+  foreach(path IN ITEMS "${tool}" "${log}" "${list_file}" "${explain}")
     if(path MATCHES "--input|--output")
       _kestrane_shown(path "${path}")
       message(FATAL_ERROR "kestrane_sources: kestrane would misread this path "
@@ -109,8 +114,8 @@ function(kestrane_sources out_var)
   endif()
 
   file(MAKE_DIRECTORY "${dir}")
-  _kestrane_make_list(sources error OUTPUT "${list_file}" TOOL "${tool}" LOG "${log}"
-    ROOT "${root}" PREFIX "${prefix}" EXTENSION "${extension}"
+  _kestrane_make_list(sources error OUTPUT "${list_file}" EXPLAIN "${explain}" TOOL "${tool}"
+    LOG "${log}" ROOT "${root}" PREFIX "${prefix}" EXTENSION "${extension}"
     BASE "${CMAKE_CURRENT_SOURCE_DIR}" TIMEOUT "${timeout}" ALLOW_EMPTY "${arg_ALLOW_EMPTY}")
   if(NOT error STREQUAL "")
     # Not kept: the next build makes it again and finds it new.
@@ -119,27 +124,25 @@ function(kestrane_sources out_var)
   endif()
 
   # Where the build is configured, what the log gave and what it did not: a
-  # line that mentions "Compiling" but is not a compile line (a C++ file, a
-  # line in another form) is left out without a word from kestrane.
-  # file(STRINGS) reads a UTF-16 log as kestrane does.
-  file(STRINGS "${log}" compiling REGEX Compiling)
-  list(LENGTH compiling mentions)
+  # line that mentions "compiling" but is not a compile line (a C++ file, a
+  # line in another form) gives no entry, and kestrane --explain tells why.
   list(LENGTH sources count)
-  math(EXPR left_out "${mentions} - ${count}")
-  if(left_out LESS 0)
-    set(left_out 0)
-  endif()
   set(s s)
   if(count EQUAL 1)
     set(s "")
   endif()
-  set(lines lines)
-  if(left_out EQUAL 1)
-    set(lines line)
+  _kestrane_left_out(left_out "${explain}")
+  set(told "${left_out_lines} left out")
+  if(left_out_count STREQUAL "")
+    set(told "kestrane does not tell which lines it left out")
   endif()
   _kestrane_shown(shown_name "${arg_LOG}")
-  message(STATUS "Kestrane: ${count} source${s} from ${shown_name} (${left_out} "
-                 "${lines} with \"Compiling\" left out)")
+  message(STATUS "Kestrane: ${count} source${s} from ${shown_name} (${told})")
+  if(NOT left_out_shown STREQUAL "")
+    # One status line each.
+    string(REPLACE "\n" "\n--   " shown "${left_out_shown}")
+    message(STATUS "  ${shown}")
+  endif()
 
   _kestrane_build_step()
   set(${out_var} "${sources}" PARENT_SCOPE)
@@ -155,7 +158,7 @@ function(_kestrane_build_step)
   # What the step needs, read by the script that it runs.
   set(settings "${list_file}.cmake")
   set(text "")
-  foreach(setting IN ITEMS tool log root prefix extension timeout list_file verdict)
+  foreach(setting IN ITEMS tool log root prefix extension timeout list_file explain verdict)
     _kestrane_quoted(value "${${setting}}")
     string(APPEND text "set(${setting} ${value})\n")
   endforeach()
@@ -182,7 +185,8 @@ function(_kestrane_build_step)
     set(follow ${step} -DKESTRANE_STEP=follow ${module})
     if(CMAKE_HOST_UNIX)
       # The usual case, an unchanged list, without starting CMake or making
-      # a file: a shell and kestrane take a few milliseconds. The list comes
+      # a file (so the lines left out are told anew only with a new list):
+      # a shell and kestrane take a few milliseconds. The list comes
       # through a pipe (descriptor 3; the banner goes nowhere), a failure
       # adds a line that no list holds, and the dot keeps the last line feed.
       # A short list is compared by the shell itself, a long one by cmp. A
@@ -268,8 +272,8 @@ function(_kestrane_step)
     return()
   endif()
   set(new "${list_file}.new")
-  _kestrane_make_list(sources error OUTPUT "${new}" TOOL "${tool}" LOG "${log}"
-    ROOT "${root}" PREFIX "${prefix}" EXTENSION "${extension}" BASE "${base}"
+  _kestrane_make_list(sources error OUTPUT "${new}" EXPLAIN "${explain}" TOOL "${tool}"
+    LOG "${log}" ROOT "${root}" PREFIX "${prefix}" EXTENSION "${extension}" BASE "${base}"
     TIMEOUT "${timeout}" ALLOW_EMPTY "${allow_empty}")
   set(changed FALSE)
   if(error STREQUAL "")
@@ -296,11 +300,12 @@ function(_kestrane_step)
   endif()
 endfunction()
 
-# Runs kestrane on LOG into OUTPUT and reads the list back: sets <sources_var>
-# to the sources, or <error_var> to a message that says why there are none.
+# Runs kestrane on LOG into OUTPUT, the lines left out into EXPLAIN, and reads
+# the list back: sets <sources_var> to the sources, or <error_var> to a message
+# that says why there are none.
 function(_kestrane_make_list sources_var error_var)
   cmake_parse_arguments(PARSE_ARGV 2 arg ""
-    "OUTPUT;TOOL;LOG;ROOT;PREFIX;EXTENSION;BASE;TIMEOUT;ALLOW_EMPTY" "")
+    "OUTPUT;EXPLAIN;TOOL;LOG;ROOT;PREFIX;EXTENSION;BASE;TIMEOUT;ALLOW_EMPTY" "")
   set(${sources_var} "" PARENT_SCOPE)
   set(list_file "${arg_OUTPUT}")
   set(log "${arg_LOG}")
@@ -324,9 +329,13 @@ function(_kestrane_make_list sources_var error_var)
   endif()
 
   # --allow-blanks lets "Source Files/main" through: a CMake list element may
-  # hold blanks, and Windows tools name folders so.
+  # hold blanks, and Windows tools name folders so. kestrane writes the
+  # explanation only with the list: none is one from before, or from a
+  # kestrane without --explain.
+  file(REMOVE "${arg_EXPLAIN}")
   execute_process(
     COMMAND "${arg_TOOL}" --strict --allow-blanks "--input=${log}" "--output=${list_file}"
+            "--explain=${arg_EXPLAIN}"
     TIMEOUT ${arg_TIMEOUT}
     RESULT_VARIABLE status
     OUTPUT_VARIABLE output
@@ -414,8 +423,19 @@ function(_kestrane_make_list sources_var error_var)
   if(text STREQUAL "")
     set(sources "")
     if(NOT arg_ALLOW_EMPTY)
-      string(CONCAT error "kestrane_sources: ${the_log}announces no compiled source "
-                          "file (give ALLOW_EMPTY to accept an empty list)")
+      # An empty list is the log's own only when nothing was left out: that
+      # is what ALLOW_EMPTY is for.
+      _kestrane_left_out(left_out "${arg_EXPLAIN}")
+      string(CONCAT error "kestrane_sources: ${the_log}lists no compiled source file")
+      if(left_out_count STREQUAL "")
+        string(APPEND error " (give ALLOW_EMPTY to accept an empty list)")
+      elseif(left_out_count EQUAL 0)
+        string(APPEND error ", and no line of it mentions \"compiling\" (give "
+                            "ALLOW_EMPTY to accept an empty list)")
+      else()
+        string(REPLACE "\n" "\n  " shown "${left_out_shown}")
+        string(APPEND error "; ${left_out_lines} were left out:\n  ${shown}")
+      endif()
       set(${error_var} "${error}" PARENT_SCOPE)
       return()
     endif()
@@ -456,6 +476,66 @@ function(_kestrane_make_list sources_var error_var)
   endforeach()
   set(${sources_var} "${sources}" PARENT_SCOPE)
   set(${error_var} "" PARENT_SCOPE)
+endfunction()
+
+# What kestrane's explanation <explain> tells (kestrane --explain: a line
+# "<line number>\t<reason>\t<the line, escaped>" for each log line that
+# mentions "compiling" and gives no entry), in <out>_count (how many lines;
+# empty when there is no explanation), <out>_lines ("<n> lines that mention
+# \"compiling\"") and <out>_shown: the first five, a line each ("line <n>:
+# <reason>: <the line>"), then "<n> more in <explain>" when there are more.
+function(_kestrane_left_out out explain)
+  set(${out}_count "" PARENT_SCOPE)
+  set(${out}_shown "" PARENT_SCOPE)
+  if(NOT EXISTS "${explain}")
+    return()
+  endif()
+  # Each line holds two tabs, and only they, as the line itself is escaped:
+  # counted a piece at a time, so memory stays small however many there are.
+  file(SIZE "${explain}" size)
+  set(tabs 0)
+  set(offset 0)
+  while(offset LESS size)
+    file(READ "${explain}" piece OFFSET ${offset} LIMIT 1048576)
+    string(LENGTH "${piece}" length)
+    string(REPLACE "\t" "" piece "${piece}")
+    string(LENGTH "${piece}" rest)
+    math(EXPR tabs "${tabs} + ${length} - ${rest}")
+    math(EXPR offset "${offset} + 1048576")
+  endwhile()
+  math(EXPR count "${tabs} / 2")
+  set(${out}_count ${count} PARENT_SCOPE)
+  if(count EQUAL 1)
+    set(${out}_lines "1 line that mentions \"compiling\"" PARENT_SCOPE)
+  else()
+    set(${out}_lines "${count} lines that mention \"compiling\"" PARENT_SCOPE)
+  endif()
+  # The first five lines: each well under 1 KiB.
+  file(READ "${explain}" head LIMIT 8192)
+  string(REPLACE "\r" "" head "${head}")
+  set(told "")
+  set(shown 0)
+  while(shown LESS 5 AND shown LESS count)
+    string(FIND "${head}" "\n" end)
+    if(end LESS 0)
+      break()
+    endif()
+    string(SUBSTRING "${head}" 0 ${end} line)
+    math(EXPR end "${end} + 1")
+    string(SUBSTRING "${head}" ${end} -1 head)
+    # kestrane escapes the line; whatever else a tool wrote there is shown as ?.
+    string(REGEX REPLACE "[^ -~\t]" "?" line "${line}")
+    string(REGEX REPLACE "^([^\t]*)\t([^\t]*)\t" "line \\1: \\2: " line "${line}")
+    string(APPEND told "${line}\n")
+    math(EXPR shown "${shown} + 1")
+  endwhile()
+  if(count GREATER shown)
+    math(EXPR more "${count} - ${shown}")
+    _kestrane_shown(explain "${explain}")
+    string(APPEND told "${more} more in ${explain}\n")
+  endif()
+  string(REGEX REPLACE "\n$" "" told "${told}")
+  set(${out}_shown "${told}" PARENT_SCOPE)
 endfunction()
 
 # Whether <path>, after links, is a regular file.

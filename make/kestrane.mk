@@ -8,7 +8,9 @@
 # Set before the include:
 #   KESTRANE_LOG          the supplier's build log (required)
 #   KESTRANE_LIST         the list file kestrane writes (default: sources.txt);
-#                         the makefile made from it is $(KESTRANE_LIST).mk
+#                         the makefile made from it is $(KESTRANE_LIST).mk,
+#                         the lines left out, with each new list, are in
+#                         $(KESTRANE_LIST).left-out
 #   KESTRANE_ROOT         the folder the entries are relative to (default:
 #                         the current one)
 #   KESTRANE_EXTENSION    put after each entry (default: .c)
@@ -29,6 +31,10 @@
 # Every listed file must exist and, with symbolic links resolved, lie inside
 # KESTRANE_ROOT; an entry with a blank is refused, as make splits words at
 # blanks. A refused log stops the build, with its name and the entry, escaped.
+# A new list is told with the lines that kestrane left out (--explain): how
+# many, and the first five with their line numbers and reasons. An empty list
+# stops the build so, unless KESTRANE_ALLOW_EMPTY is set, which the message
+# offers only where no line was left out.
 # Each object is made from its listed file by the rule below, with make's own
 # recipe for the extension (COMPILE.c for .c), never by a built-in rule from
 # a .cpp or .s file of the same name.
@@ -69,9 +75,10 @@ kestrane_checked := kestrane_checked_with := \
 # The check of the list, in awk under the C locale (bytes): each line, less
 # the carriage return of a CR LF line end, must be a plain relative path
 # (components of A-Z a-z 0-9 . _ - separated by /, none empty, none "..",
-# none starting with -). It writes the makefile that sets KESTRANE_ENTRIES to
-# the file mk and each listed file's path to its output, or the first line it
-# refuses, escaped as kestrane shows entries.
+# none starting with -, the whole no longer than 4096 bytes). It writes the
+# makefile that sets KESTRANE_ENTRIES to the file mk and each listed file's
+# path to its output, or the first line it refuses, escaped as kestrane shows
+# entries.
 kestrane_check = \
   function shown(s,  i, c, t) { \
     for (i = 1; i <= length(s) && i <= 200; i++) { \
@@ -87,7 +94,7 @@ kestrane_check = \
   { \
     sub(/\r$$/, ""); \
     n = split($$0, part, "/"); \
-    ok = n > 0; \
+    ok = n > 0 && length($$0) <= 4096; \
     for (i = 1; i <= n; i++) \
       ok = ok && part[i] ~ /^[A-Za-z0-9._ ][A-Za-z0-9._ -]*$$/ && part[i] != ".."; \
     if (ok && index($$0, " ")) { \
@@ -105,11 +112,34 @@ kestrane_check = \
   } \
   END { \
     if (refused) exit 1; \
-    if (NR == 0 && ENVIRON["empty_ok"] == "") { \
-      print "lists no compiled source file (set KESTRANE_ALLOW_EMPTY to accept an empty list)"; \
-      exit 1 \
-    } \
     print "" > mk \
+  }
+
+# What a new list is told with: its number of sources (ENVIRON["sources"])
+# and the lines kestrane left out, from its explanation ("<line number>\t
+# <reason>\t<the line, escaped>" each, as input): how many, the first five,
+# and where the others are. No source is an error (status 1) unless
+# KESTRANE_ALLOW_EMPTY is set, which it offers where nothing was left out.
+# Without an explanation (from a kestrane before --explain) it reads
+# /dev/null, and ENVIRON["unknown"] says so.
+kestrane_told = \
+  { sub(/\r$$/, ""); gsub(/[^ -~\t]/, "?"); split($$0, part, "\t") } \
+  NR <= 5 { first[NR] = "  line " part[1] ": " part[2] ": " part[3] } \
+  END { \
+    sources = ENVIRON["sources"] + 0; unknown = ENVIRON["unknown"] != ""; \
+    lines = NR " line" (NR == 1 ? " that mentions" : "s that mention") " \"compiling\""; \
+    if (sources > 0 || ENVIRON["empty_ok"] != "") \
+      print "kestrane.mk: " sources " source" (sources == 1 ? "" : "s") " from " ENVIRON["log"] \
+        " (" (unknown ? "kestrane does not tell which lines it left out" : lines " left out") ")"; \
+    else if (NR > 0) \
+      print "kestrane.mk: " ENVIRON["log"] ": lists no compiled source file; " lines " were left out:"; \
+    else \
+      print "kestrane.mk: " ENVIRON["log"] ": lists no compiled source file" \
+        (unknown ? "" : ", and no line of it mentions \"compiling\"") \
+        " (set KESTRANE_ALLOW_EMPTY to accept an empty list)"; \
+    for (i = 1; i <= NR && i <= 5; i++) print first[i]; \
+    if (NR > 5) print "  " NR - 5 " more in " ENVIRON["left"]; \
+    exit sources == 0 && ENVIRON["empty_ok"] == "" \
   }
 
 # With the listed files' paths and then their real paths as input: the first
@@ -138,13 +168,13 @@ ifeq ($(kestrane_cleaning),)
 # banner) against the list kept, a short one by the shell itself, a long one
 # by cmp. A failure adds a line that no list holds; the dot keeps the last
 # line feed. Only a new list, new settings or a failure go on: kestrane
-# again, into a file, and the checks. The list and the makefile are replaced only when they
-# changed, so what depends on the list is remade, and make reads the
-# makefiles anew, only then.
+# again, into a file and with --explain, and the checks. The list and the
+# makefile are replaced only when they changed, so what depends on the list
+# is remade, and make reads the makefiles anew, only then.
 .PHONY: .kestrane-run
 .kestrane-run: ;
 $(KESTRANE_LIST).mk: .kestrane-run
-	@log='$(KESTRANE_LOG)' list='$(KESTRANE_LIST)' mk='$@'; \
+	@log='$(KESTRANE_LOG)' list='$(KESTRANE_LIST)' mk='$@' left='$(KESTRANE_LIST).left-out'; \
 	if [ -f "$$log" ] && [ -f "$$list" ] && [ -f "$$mk" ] && read -r checked < "$$mk" && \
 	   [ "$$checked" = '$(kestrane_checked)' ]; then \
 	  new=$$($(KESTRANE) --strict --allow-blanks "--input=$$log" --output=/dev/fd/3 \
@@ -158,7 +188,7 @@ $(KESTRANE_LIST).mk: .kestrane-run
 	    [ "$$old." = "$$new" ] && exit 0; \
 	  fi; \
 	fi; \
-	echo "kestrane --strict --input=$$log --output=$$list"; \
+	echo "kestrane --strict --allow-blanks --input=$$log --output=$$list --explain=$$left"; \
 	fail() { \
 	  echo "kestrane.mk: $$log: $$1" >&2; \
 	  rm -f "$$list.new" "$$mk.new" "$$mk.said" "$$mk.paths"; exit 1; \
@@ -166,14 +196,15 @@ $(KESTRANE_LIST).mk: .kestrane-run
 	if [ ! -f "$$log" ]; then \
 	  fail "the supplier's build log is missing or not a regular file (a folder, a device or a pipe)"; \
 	fi; \
-	rm -f "$$list.new" "$$mk.new"; \
-	$(KESTRANE) --strict --allow-blanks "--input=$$log" "--output=$$list.new" > "$$mk.said" 2>&1; \
+	rm -f "$$list.new" "$$mk.new" "$$left"; \
+	$(KESTRANE) --strict --allow-blanks "--input=$$log" "--output=$$list.new" "--explain=$$left" \
+	  > "$$mk.said" 2>&1; \
 	status=$$?; \
 	if [ $$status -ne 0 ]; then \
 	  fail "`tail -n 1 "$$mk.said" | tr -d '\r' | cat -v` (exit status $$status)"; \
 	fi; \
 	if ! checked='$(kestrane_checked)' root='$(if $(KESTRANE_ROOT),$(KESTRANE_ROOT:%/=%)/)' \
-	    extension='$(KESTRANE_EXTENSION)' empty_ok='$(KESTRANE_ALLOW_EMPTY)' LC_ALL=C \
+	    extension='$(KESTRANE_EXTENSION)' LC_ALL=C \
 	    awk -v mk="$$mk.new" '$(kestrane_check)' "$$list.new" > "$$mk.paths"; then \
 	  fail "`tail -n 1 "$$mk.paths"`"; \
 	fi; \
@@ -187,6 +218,12 @@ $(KESTRANE_LIST).mk: .kestrane-run
 	  said=`xargs $$resolve < "$$mk.paths" | real_root="$$real_root" LC_ALL=C \
 	    awk '$(kestrane_inside)' "$$mk.paths" -` || fail "$$said"; \
 	fi; \
+	told=$$left unknown=; [ -f "$$left" ] || told=/dev/null unknown=1; \
+	told=`sources=\`wc -l < "$$mk.paths"\` unknown=$$unknown log="$$log" left="$$left" \
+	    empty_ok='$(KESTRANE_ALLOW_EMPTY)' LC_ALL=C awk '$(kestrane_told)' "$$told"` || { \
+	  echo "$$told" >&2; rm -f "$$list.new" "$$mk.new" "$$mk.said" "$$mk.paths"; exit 1; \
+	}; \
+	echo "$$told"; \
 	cmp -s "$$list.new" "$$list" || mv -f "$$list.new" "$$list"; \
 	cmp -s "$$mk.new" "$$mk" || mv -f "$$mk.new" "$$mk"; \
 	rm -f "$$list.new" "$$mk.new" "$$mk.said" "$$mk.paths"

@@ -112,9 +112,15 @@ class ListTests(ProbeTestCase):
         self.assertEqual(self.sources(log, root=root + "/"),
                          [os.fsencode(root) + b"/" + f for f in files])
         # The C++ file, the line with one "../" and the last line without a
-        # line feed: three lines mention "Compiling" and give nothing.
-        self.assertIn("-- Kestrane: 4 sources from " + log + ' (3 lines with "Compiling" left out)\n',
-                      self.proc.stdout)
+        # line feed: each told with its number and reason.
+        self.assertIn("-- Kestrane: 4 sources from " + log + ' (3 lines that mention "compiling" '
+                      "left out)\n"
+                      '--   line 5: a C++ file (more than one character after the last dot): '
+                      '"5> Compiling ../../src/a/w.cpp ..."\n'
+                      '--   line 7: one step where two are needed (../ for ../../): '
+                      '"Compiling ../src/a/y.c ..."\n'
+                      '--   line 8: the last line, which has no line feed: '
+                      '"Compiling ../../never.c ..."\n', self.proc.stdout)
 
     def test_root_and_extension(self):
         log = self.write_log(b"Compiling ../../b/z.c ...\nCompiling ../../a.c ...\n")
@@ -134,7 +140,7 @@ class ListTests(ProbeTestCase):
     def test_log_without_compile_lines(self):
         log = self.write_log(b"Linking app.elf ...\r\nCompiling ../../a.cpp ...\r\n")
         self.assertEqual(self.sources(log, allow_empty=True), [])
-        self.assertIn('Kestrane: 0 sources from %s (1 line with "Compiling" left out)' % log,
+        self.assertIn('Kestrane: 0 sources from %s (1 line that mentions "compiling" left out)' % log,
                       self.proc.stdout)
 
     def test_symbolic_links_must_stay_inside_the_root(self):
@@ -233,9 +239,31 @@ class FailureTests(ProbeTestCase):
                                   "on the supplier's build log " + log, tool=tool)
 
     def test_log_that_lists_nothing(self):
-        log = self.write_log(b"Linking app.elf ...\r\n")
-        self.assertConfigureFails(log, "the supplier's build log " + log + " announces no compiled "
-                                  "source file (give ALLOW_EMPTY to accept an empty list)")
+        """An empty list names the lines left out, escaped; ALLOW_EMPTY is
+        offered only for a log that mentions no compiling at all."""
+        cpp = b"".join(b"%d> Compiling ../../src/f%d.cpp ...\r\n" % (n, n) for n in range(6))
+        cases = [  # the log, what the message says after the log's name
+            (b"Linking app.elf ...\r\n", 'lists no compiled source file, and no line of it mentions '
+             '"compiling" (give ALLOW_EMPTY to accept an empty list)'),
+            (b"compiling ..\\x\x1b]0;x\x07.c ...\r\n" + cpp,
+             'lists no compiled source file; 7 lines that mention "compiling" were left out: '
+             'line 1: the word is not written Compiling (letter case counts): '
+             '"compiling ..\\x5Cx\\x1B]0;x\\x07.c ..." '
+             'line 2: a C++ file (more than one character after the last dot): '
+             '"0> Compiling ../../src/f0.cpp ..."'),
+        ]
+        for data, said in cases:
+            with self.subTest(said[:60]):
+                log = self.write_log(data)
+                proc = self.assertConfigureFails(log, "the supplier's build log " + log + " " + said)
+                self.assertEqual("ALLOW_EMPTY" in proc.stderr, b"ompiling" not in data)
+                self.assertNotIn("\x1b", proc.stdout + proc.stderr)
+        explanation = os.path.join(self.build, "kestrane", "sources.txt.left-out")
+        self.assertIn(flat("line 5: a C++ file (more than one character after the last dot): "
+                           '"3> Compiling ../../src/f3.cpp ..." 2 more in ' + explanation),
+                      flat(proc.stderr))
+        with open(explanation, "rb") as f:
+            self.assertEqual(len(f.read().splitlines()), 7)
 
     def test_listed_file_that_is_not_there(self):
         root = self.make_files(self.path("r"), b"src/a.c")
@@ -262,8 +290,10 @@ class FailureTests(ProbeTestCase):
             (b"..\\..\\C:\\Work\\x.c", "C:/Work/x"),
             (b"../../src/a\x00/../../../outside/evil.c", "src/a\\x00/../../../outside/evil"),
             (b"../../src/\x1b]0;pwned\x07\x1b[2Ja.c", "src/\\x1B]0;pwned\\x07\\x1B[2Ja"),
-            (b"../../src/" + b"a" * (1 << 20) + b" b.c",
-             "src/" + "a" * 196 + '"... (1048582 bytes)'),
+            # Over 4096 bytes in names of 255, a blank inside one: only the
+            # length refuses it.
+            (b"../../src/" + (b"d" * 255 + b"/") * 15 + b"a b" + b"c" * 250 + b".c",
+             "src/" + "d" * 196 + '"... (4097 bytes)'),
         ]
         for path, shown in cases:
             with self.subTest(shown[:40]):

@@ -16,7 +16,7 @@ import unittest
 
 from shiptest import (EM_ARM, FIRMWARE_OUTPUT, LOG_ORDER, ExampleTestCase, ScratchTestCase,
                       backdate, elf_machine, need, readme_block, run, setting, spoil_log,
-                      takes_blanks, version_file_verdict)
+                      version_file_verdict)
 
 SOURCE_DIR = setting("KESTRANE_SOURCE_DIR")
 BUILD_DIR = setting("KESTRANE_BUILD_DIR")
@@ -136,6 +136,9 @@ class ExampleBuildTests(ExampleTestCase):
         with open(log, "rb") as f:
             good = f.read()
         for how, said in [("refused", 'Input file line 13: "a;b" is not a plain relative path'),
+                          ("c++", 'lists no compiled source file; 5 lines that mention "compiling" '
+                           "were left out: line 5: a C++ file (more than one character after "
+                           'the last dot): "2> Compiling ..\\x5C..\\x5Csrc\\x5Cboard\\x5Cclock.cpp ..."'),
                           ("missing", "the supplier's build log does not exist: " + log),
                           ("device", "the supplier's build log is not a regular file")]:
             with self.subTest(how):
@@ -153,8 +156,6 @@ class ExampleBuildTests(ExampleTestCase):
         self.assertBuildsInLogOrder()
 
     def test_tree_with_blanks_in_its_names(self):
-        if not takes_blanks(os.path.join(self.prefix, "bin", "kestrane")):
-            self.skipTest("this kestrane does not take --allow-blanks yet")
         os.rename(os.path.join(self.source, "src", "app"), os.path.join(self.source, "src", "app files"))
         log = os.path.join(self.source, "supplier-build.log")
         with open(log, "rb") as f:
@@ -273,6 +274,38 @@ class MakeTests(ExampleTestCase):
                 self.assertEqual([s for s in LOG_ORDER if os.path.exists(
                     os.path.join(self.source, s[:-len(".c")] + ".o"))], [])
 
+    def test_new_list_tells_the_lines_left_out(self):
+        """Told once, when the list is made; an empty list stops the build
+        and names them, and KESTRANE_ALLOW_EMPTY is offered only for a log
+        without such a line."""
+        with open(self.log, "rb") as f:
+            good = f.read()
+        cpp = good.replace(b".c ...", b".cpp ...")
+        cases = [  # the log, make's status, what it says
+            (good + b"7> Compiling ../../src/app/extra.cpp ...\n", 0,
+             'kestrane.mk: 5 sources from supplier-build.log (1 line that mentions "compiling" left '
+             'out)\n  line 13: a C++ file (more than one character after the last dot): '
+             '"7> Compiling ../../src/app/extra.cpp ..."\n'),
+            (cpp + cpp, 2, 'kestrane.mk: supplier-build.log: lists no compiled source file; 10 lines '
+             'that mention "compiling" were left out:\n  line 5: a C++ file'),
+            (cpp + cpp, 2, '\n  line 10: a C++ file (more than one character after the last dot): '
+             '"6> Compiling ..\\x5C..\\x5Csrc\\x5Capp\\x5Cblink.cpp ..."\n'
+             "  5 more in sources.txt.left-out\n"),
+            (b"Linking firmware.elf ...\n", 2, 'kestrane.mk: supplier-build.log: lists no compiled '
+             'source file, and no line of it mentions "compiling" (set KESTRANE_ALLOW_EMPTY to '
+             "accept an empty list)\n"),
+        ]
+        for log, status, said in cases:
+            with self.subTest(said):
+                with open(self.log, "wb") as f:
+                    f.write(log)
+                proc = self.make(check=False)[0]
+                self.assertEqual(proc.returncode, status, proc.stderr)
+                self.assertIn(said, proc.stdout + proc.stderr)
+                self.assertEqual("KESTRANE_ALLOW_EMPTY" in proc.stderr, b"ompiling" not in log)
+        self.assertIn("kestrane.mk: 0 sources from supplier-build.log",
+                      self.make("KESTRANE_ALLOW_EMPTY=1", "sources.txt.mk")[0].stdout)
+
     def test_only_files_in_the_tree_compile_and_only_by_the_include(self):
         """An entry compiles from <entry>.c inside the tree, by the include's
         rule: never by make's built-in rules from a .cpp or .s file of the
@@ -333,6 +366,8 @@ class MakeTests(ExampleTestCase):
              'list line 2: ";touch %s;echo \\x1B[2J" is not a plain relative path' % pwned),
             (b"", [self.old_kestrane("old-lf", b"src/app/main\n/etc/hostname\n")],
              'list line 2: "/etc/hostname" is not a plain relative path'),
+            (b"", [self.old_kestrane("old-long", b"src/app/main\n" + b"a" * 5000 + b"\n")],
+             'list line 2: "%s"... (5000 bytes) is not a plain relative path' % ("a" * 200)),
             (b"", [self.old_kestrane("blank", b"src/app/main\nSource Files/main\n")],
              'list line 2: "Source Files/main" holds a blank, and make cannot take a file name '
              "with blanks; build with CMake and kestrane_sources(), which can"),

@@ -15,10 +15,16 @@ SECTIONS = ["NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "FILES"
             "EXAMPLES", "NOTES"]
 
 
-def rendered(page):
-    """The page as man shows it on an 80-column UTF-8 terminal."""
-    env = dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8")
+def rendered(page, width=80):
+    """The page as man shows it on a terminal of `width` columns (UTF-8)."""
+    env = dict(os.environ, MANWIDTH=str(width), LC_ALL="C.UTF-8")
     return run(["man", "--warnings", "-l", page], env=env)
+
+
+def source_texts(path, pattern):
+    """What `pattern`'s group catches in the source file `path` (under src/)."""
+    with open(os.path.join(setting("KESTRANE_SOURCE_DIR"), "src", path)) as f:
+        return re.findall(pattern, f.read())
 
 
 class ManualPageTests(ScratchTestCase):
@@ -44,6 +50,19 @@ class ManualPageTests(ScratchTestCase):
         shown = [" ".join(line.split()) for line in proc.stdout.splitlines()]
         start = shown.index(makefile[0])
         self.assertEqual(shown[start:start + len(makefile)], makefile)
+
+    def test_every_option_and_message_of_the_program_is_told(self):
+        """What the program's sources take and print is in the page: every
+        option, every error message and every reason --explain gives."""
+        need("man")
+        page = " ".join(rendered(PAGE, width=1000).stdout.split())
+        options = source_texts("cli/command_line.cc", r'"(--[a-z-]+=?)"')
+        messages = source_texts("cli/main.cc", r'(?:Fail\(|"Kestrane error: )"?([A-Z][^"]+)"')
+        reasons = source_texts("scan/compile_line.cc", r'\n      "([^"]+)",')
+        self.assertGreaterEqual((len(options), len(messages), len(reasons)), (5, 7, 19))
+        for text in options + messages + reasons:
+            with self.subTest(text):
+                self.assertIn(text, page)
 
     def test_makefile_copied_from_man_builds_the_example(self):
         """The example's Makefile selected on the terminal, page indentation

@@ -85,7 +85,11 @@ class SubprojectTests(ExampleTestCase):
             f.write("Compiling ../../src/app/main.cpp ...\n")
         proc = run([CMAKE, "--build", self.build, "--target", "supplier_sources"], check=False)
         self.assertNotEqual(proc.returncode, 0)
-        self.assertIn("supplier-build.log lists no compiled source file", proc.stdout)
+        self.assertIn("supplier-build.log lists no compiled source file; left-out.txt tells why",
+                      proc.stdout)
+        with open(os.path.join(self.build, "left-out.txt")) as f:
+            self.assertEqual(f.read(), "1\ta C++ file (more than one character after the last dot)"
+                             '\t"Compiling ../../src/app/main.cpp ..."\n')
         with open(listed) as f:
             self.assertEqual(f.read().split(), [s[:-len(".c")] for s in LOG_ORDER[::-1]])
         os.replace(log + ".kept", log)

@@ -7,12 +7,13 @@ import html
 import os
 import platform
 import re
+import shlex
 import shutil
 import unittest
 import zipfile
 
-from shiptest import (LOG_ORDER, PackageTestCase, copy_example, need, run, setting,
-                      version_file_verdict)
+from shiptest import (LOG_ORDER, PackageTestCase, copy_example, need, readme_block, run,
+                      setting, version_file_verdict)
 
 VERSION = setting("KESTRANE_VERSION")
 WINE = setting("KESTRANE_WINE")
@@ -83,6 +84,41 @@ class ZipPackageTests(PackageTestCase):
             self.assertEqual(f.read(), b"".join(s[:-len(".c")].encode() + b"\r\n" for s in LOG_ORDER))
         [link] = [line for line in out.splitlines() if " -o firmware " in line]
         self.assertEqual([o + ".c" for o in re.findall(r"(\S+)\.o\b", link)], LOG_ORDER)
+
+    def test_readme_batch_file_under_cmd(self):
+        """The README's batch file, run by cmd with the ZIP's Kestrane.exe
+        on PATH and a stand-in for gcc that keeps the response file: every
+        name reaches it in quotes, in log order, a folder with a blank
+        included; an empty list or a refused log stops it before gcc."""
+        folder = self.unpack(self.path("zip"))
+        work = self.path("work")
+        os.mkdir(work)
+        with open(os.path.join(work, "build.bat"), "w", newline="\r\n") as f:
+            f.write(readme_block("#### Taking the list", "bat"))
+        with open(os.path.join(work, "gcc.bat"), "w", newline="\r\n") as f:
+            f.write('@set rsp=%3\n@type "%rsp:~1%" > gcc-got.rsp\n')
+        with open(os.path.join(EXAMPLES, "firmware", "supplier-build.log"), "rb") as f:
+            log = f.read().replace(b"\\app\\", b"\\Source Files\\")
+        cases = [  # the log, what gcc got (None: not run), what the batch file said
+            (log, [s.replace("/app/", "/Source Files/") for s in LOG_ORDER], ""),
+            (log.replace(b".c ...", b".cpp ..."), None,
+             "supplier-build.log lists no compiled source file; left-out.txt tells why"),
+            (log + b"Compiling ../../a;b.c ...\r\n", None, '"a;b" is not a plain relative path'),
+        ]
+        env = dict(os.environ, WINEPATH="Z:" + folder.replace("/", "\\"))
+        for data, got, said in cases:
+            with self.subTest(said or "listed"):
+                with open(os.path.join(work, "supplier-build.log"), "wb") as f:
+                    f.write(data)
+                proc = run([WINE, "cmd", "/c", "build.bat"], cwd=work, env=env, check=False)
+                self.assertEqual(proc.returncode != 0, got is None, proc.stdout)
+                self.assertIn(said, proc.stdout)
+                rsp = os.path.join(work, "gcc-got.rsp")
+                if got is not None:
+                    with open(rsp) as f:
+                        self.assertEqual(shlex.split(f.read()), got)
+                    os.remove(rsp)
+                self.assertFalse(os.path.exists(rsp), "gcc ran")
 
     def test_package_suits_windows_machines(self):
         version_file = os.path.join(self.unpack(self.tmp), "cmake", "KestraneConfigVersion.cmake")
