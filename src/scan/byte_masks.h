@@ -187,35 +187,15 @@ inline size_t FindLast(const char* p, size_t n, char c) {
   }
 }
 
-/// How many of the `n` bytes at `p` are `c`.
+/// How many of the `n` bytes at `p` are `c`: for line numbers, which are
+/// counted only where a text needs them.
 inline uint64_t Count(const char* p, size_t n, char c) {
+  const Bytes16 k = Splat(c);
   uint64_t count = 0;
   size_t i = 0;
-#if defined(KESTRANE_SSE2)
-  // Each byte's matches counted down in its lane (a match is -1; four rows
-  // of sixteen at a time), and the lanes summed before any of them can wrap.
-  const __m128i k = _mm_set1_epi8(c);
-  while (i + 64 <= n) {
-    __m128i lanes = _mm_setzero_si128();
-    for (int round = 0; round < 63 && i + 64 <= n; ++round, i += 64) {
-      const __m128i a = _mm_add_epi8(_mm_cmpeq_epi8(Load16(p + i), k),
-                                     _mm_cmpeq_epi8(Load16(p + i + 16), k));
-      const __m128i b = _mm_add_epi8(_mm_cmpeq_epi8(Load16(p + i + 32), k),
-                                     _mm_cmpeq_epi8(Load16(p + i + 48), k));
-      lanes = _mm_sub_epi8(lanes, _mm_add_epi8(a, b));
-    }
-    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
-    count += static_cast<uint64_t>(_mm_cvtsi128_si32(sums)) +
-             static_cast<uint64_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
-  }
-#else
-  const Bytes16 k = Splat(c);
-  for (; i + 16 <= n; i += 16) {
-    uint32_t m = Mask(Equal(Load16(p + i), k));
-    for (; m; m &= m - 1)
+  for (; i + 16 <= n; i += 16)
+    for (uint32_t m = Mask(Equal(Load16(p + i), k)); m; m &= m - 1)
       ++count;
-  }
-#endif
   for (; i < n; ++i)
     count += p[i] == c;
   return count;
