@@ -94,7 +94,7 @@ class ZipPackageTests(PackageTestCase):
         work = self.path("work")
         os.mkdir(work)
         with open(os.path.join(work, "build.bat"), "w", newline="\r\n") as f:
-            f.write(readme_block("#### Taking the list", "bat"))
+            f.write(readme_block("### cmd and PowerShell", "bat"))
         with open(os.path.join(work, "gcc.bat"), "w", newline="\r\n") as f:
             f.write('@set rsp=%3\n@type "%rsp:~1%" > gcc-got.rsp\n')
         with open(os.path.join(EXAMPLES, "firmware", "supplier-build.log"), "rb") as f:
