@@ -688,9 +688,17 @@ class ListReplacementTests(ToolTestCase):
                 reader = threading.Thread(target=read)
                 reader.start()
                 output = name.replace("/", "\\") if WINDOWS else name
-                runs = [subprocess.Popen(COMMAND + ["--input=log%d.txt" % i, "--output=" + output],
-                                         cwd=self.tmp, stdout=subprocess.DEVNULL) for i in range(8)]
-                statuses = [p.wait(TIMEOUT) for p in runs]
+                argvs = [COMMAND + ["--input=log%d.txt" % i, "--output=" + output] for i in range(8)]
+                runs = [subprocess.Popen(argv, cwd=self.tmp, stdout=subprocess.PIPE)
+                        for argv in argvs]
+                statuses = []
+                for argv, p in zip(argvs, runs):
+                    p.stdout = p.communicate(timeout=TIMEOUT)[0]
+                    # A start that Wine ended before the program ran is no run.
+                    if WINDOWS and failed_to_start(p):
+                        p = subprocess.run(argv, cwd=self.tmp, stdout=subprocess.PIPE,
+                                           timeout=TIMEOUT)
+                    statuses.append(p.returncode)
                 done.set()
                 reader.join()
                 self.assertEqual(statuses, [OK] * 8)
