@@ -1,5 +1,4 @@
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -54,42 +53,34 @@ TEST(ParseCommandLine, Options) {
   }
 }
 
-TEST(ParseCommandLine, StrictOnlyAsAnArgumentOfItsOwn) {
-  const std::pair<std::vector<std::string>, bool> cases[] = {
-      {{"kestrane", "--input=log.txt", "--strict"}, true},
-      {{"kestrane", "--strict", "--output=list.txt"}, true},
-      {{"kestrane", "--strict=yes"}, false},
-      {{"kestrane", "x--strict"}, false},
-      {{"--strict", "--input=log.txt"}, false},  // the program path
-      {{"kestrane", "--input=--strict"}, false},
-  };
-  for (const auto& [arguments, strict] : cases) {
-    SCOPED_TRACE(testing::PrintToString(arguments));
-    CommandLineOptions options;
-    ParseCommandLine(&options, arguments);
-    EXPECT_EQ(strict, options.strict);
-  }
-}
-
-// "--allow-blanks" is an argument of its own, as "--strict" is; the first
-// argument that begins with "--explain=" names the explanation's file.
-TEST(ParseCommandLine, AllowBlanksAndExplain) {
+// "--strict" and "--allow-blanks" are arguments of their own, after the
+// program path; the first argument that begins with "--explain=" names the
+// explanation's file.
+TEST(ParseCommandLine, FlagsAndExplain) {
   const struct {
     std::vector<std::string> arguments;
+    bool strict;
     bool allowBlanks;
     const char* explainPath;
     size_t explainArgument;
   } cases[] = {
-      {{"kestrane", "--allow-blanks", "--explain=why.txt"}, true, "why.txt", 2},
-      {{"kestrane", "--explain=a", "--explain=b"}, false, "a", 1},
-      {{"kestrane", "--explain="}, false, "", 1},
-      {{"kestrane", "x--explain=a", "--allow-blanks=yes", "--explain"}, false, "", kNoArgument},
-      {{"--explain=a", "--allow-blanks"}, true, "", kNoArgument},  // the program path
+      {{"kestrane", "--input=log.txt", "--strict"}, true, false, "", kNoArgument},
+      {{"kestrane", "--strict", "--allow-blanks", "--explain=why.txt"}, true, true, "why.txt", 3},
+      {{"kestrane", "--strict=yes", "x--strict", "--input=--strict"}, false, false, "",
+       kNoArgument},
+      {{"kestrane", "--explain=a", "--explain=b"}, false, false, "a", 1},
+      {{"kestrane", "--explain="}, false, false, "", 1},
+      {{"kestrane", "x--explain=a", "--allow-blanks=yes", "--explain"}, false, false, "",
+       kNoArgument},
+      // The program path.
+      {{"--strict", "--input=log.txt"}, false, false, "", kNoArgument},
+      {{"--explain=a", "--allow-blanks"}, false, true, "", kNoArgument},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
     CommandLineOptions options;
     ParseCommandLine(&options, c.arguments);
+    EXPECT_EQ(c.strict, options.strict);
     EXPECT_EQ(c.allowBlanks, options.allowBlanks);
     EXPECT_EQ(c.explainPath, options.explainPath);
     EXPECT_EQ(c.explainArgument, options.explainArgument);

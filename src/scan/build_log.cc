@@ -86,7 +86,6 @@ class LogScan {
   void TakeLongPiece(const char* data, size_t size);
   bool EndLongLine(bool lineFeed);
   bool AddLongEntry(uint64_t begin, uint64_t length);
-  bool ReadAgain(uint64_t at, char* data, size_t size);
   bool ReadAt(uint64_t at, char* data, size_t size);
   // The number of the line that begins at `begin` of the block, where lines
   // are numbered as the scan goes.
@@ -246,7 +245,7 @@ size_t LogScan::ScanLines(size_t from, size_t end) {
       begin = word + 1;
       continue;
     }
-    if (text_[word] == kEndOfText && !ended_) {
+    if (text_[word] == kEndOfText) {
       if (!EndOfText(word))
         break;
       continue;  // the line is looked at again, as one after the end
@@ -424,7 +423,10 @@ bool LogScan::AddLongEntry(uint64_t begin, uint64_t length) {
     const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryPiece, wanted - done));
     const char* piece;
     if (start_ >= 0) {
-      if (!ReadAgain(longStart_ + begin + done, room.data(), size))
+      // What was matched as one line's path holds no line break, nor a
+      // Ctrl-Z: if it does now, the log was rewritten meanwhile.
+      if (!ReadAt(longStart_ + begin + done, room.data(), size) ||
+          HoldsBreak(room.data(), size))
         return false;
       piece = room.data();
     } else {
@@ -447,12 +449,6 @@ bool LogScan::AddLongEntry(uint64_t begin, uint64_t length) {
 }
 
 // Reads `size` bytes at log place `at` and goes back to where reading stood.
-// What was matched as one line's path holds no line break, nor a Ctrl-Z: if
-// it does now, the log was rewritten meanwhile and was not read as one.
-bool LogScan::ReadAgain(uint64_t at, char* data, size_t size) {
-  return ReadAt(at, data, size) && !HoldsBreak(data, size);
-}
-
 bool LogScan::ReadAt(uint64_t at, char* data, size_t size) {
   log_.clear();
   log_.seekg(static_cast<std::streamoff>(start_ + static_cast<int64_t>(at)));
