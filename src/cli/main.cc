@@ -85,8 +85,8 @@ int main(int argc, char* argv[]) {
       return Fail("Could not read input file", kInputFailed);
     case ScanResult::kRefused:
       return Fail("Input file line " + std::to_string(scan.refusedLine) + ": " +
-                      ShownText(scan.refusedEntry, scan.refusedLength) +
-                      " is not a plain relative path",
+                      ShownText(scan.refusedEntry, scan.refusedLength) + " " +
+                      scan.refusal,
                   kInputFailed);
   }
 

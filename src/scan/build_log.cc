@@ -34,6 +34,8 @@ constexpr size_t kCopyOverrun = 15;
 constexpr size_t kEntryPiece = size_t{1} << 20;
 /// As much of a refused entry as its message shows, and a little more.
 constexpr size_t kShownBeginning = 256;
+/// Why --strict refuses an entry.
+constexpr char kNotPlain[] = "is not a plain relative path";
 
 // Copies `length` bytes from `in` to `out` (which may be `in`), backslashes
 // turned into slashes, sixteen at a time: see kCopyOverrun.
@@ -97,7 +99,11 @@ class LogScan {
   // the whole of it, or empty where it cannot be looked at whole.
   LeftOut Reason(uint64_t begin, std::string_view line, bool lineFeed) const;
   void Tell(uint64_t line, LeftOut reason, std::string_view text, uint64_t length);
-  void Refuse(std::string_view beginning, uint64_t length, uint64_t line);
+  // Why the entry, whole or by its beginning, may not be listed; null where
+  // it may.
+  const char* Refusal(std::string_view entry, uint64_t length) const;
+  void Refuse(const char* why, std::string_view beginning, uint64_t length,
+              uint64_t line);
   void Fail() { result_.outcome = ScanResult::kReadFailed; }
   bool ok() const { return result_.outcome == ScanResult::kComplete; }
   // The log has ended and nothing after is looked at.
@@ -149,7 +155,7 @@ ScanResult LogScan::Run() {
   }
   text_ = buffer_.data() + LongLineMatch::kLookBack;
   start_ = static_cast<int64_t>(log_.tellg());
-  numbered_ = leftOut_ || (options_.strict && start_ < 0);
+  numbered_ = leftOut_ || ((options_.strict || options_.check) && start_ < 0);
   size_t held = 0;  // the carry, at the front of the block
   while (ok() && !done()) {
     size_t got = 0;
@@ -293,9 +299,8 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   if (!entry)
     return false;
   CopyWithSlashes(sourceFile.data(), length, entry);
-  if (options_.strict &&
-      !IsPlainRelativePath(std::string_view(entry, length), options_.allowBlanks)) {
-    Refuse(std::string_view(entry, std::min(length, kShownBeginning)), length,
+  if (const char* why = Refusal(std::string_view(entry, length), length)) {
+    Refuse(why, std::string_view(entry, std::min(length, kShownBeginning)), length,
            RefusedLineNumber(PlaceOf(begin), numbered_ ? LineNumber(begin) : 0));
     return true;
   }
@@ -343,8 +348,17 @@ uint64_t LogScan::LineNumber(size_t begin) {
   return lines_ + 1;
 }
 
-void LogScan::Refuse(std::string_view beginning, uint64_t length, uint64_t line) {
+const char* LogScan::Refusal(std::string_view entry, uint64_t length) const {
+  if (options_.strict &&
+      (length > kLongestPlainPath || !IsPlainRelativePath(entry, options_.allowBlanks)))
+    return kNotPlain;
+  return options_.check ? options_.check->Refusal(entry, length) : nullptr;
+}
+
+void LogScan::Refuse(const char* why, std::string_view beginning, uint64_t length,
+                     uint64_t line) {
   result_.outcome = ScanResult::kRefused;
+  result_.refusal = why;
   result_.refusedLine = line;
   result_.refusedEntry.assign(beginning.data(), beginning.size());
   result_.refusedLength = length;
@@ -409,15 +423,16 @@ bool LogScan::EndLongLine(bool lineFeed) {
 }
 
 // Hands the entry of the long line, its bytes [begin, begin + length), to the
-// list, a piece at a time. A strict scan refuses an entry too long to be
-// plain by its beginning: no more of it is read.
+// list, a piece at a time. An entry too long to be plain, or to name a file,
+// is refused by its beginning where entries are checked: no more of it is
+// read.
 bool LogScan::AddLongEntry(uint64_t begin, uint64_t length) {
   static_assert(kLongestPlainPath <= kEntryPiece, "a plain entry is one piece");
   MemoryBlock room(kEntryPiece + kCopyOverrun);
   if (!room.data())
     return false;
-  const bool refused = options_.strict && length > kLongestPlainPath;
-  const uint64_t wanted = refused ? kShownBeginning : length;
+  const bool checked = options_.strict || options_.check;
+  const uint64_t wanted = checked && length > kLongestPlainPath ? kShownBeginning : length;
   uint64_t done = 0;
   do {  // once at least: an empty entry is checked too
     const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryPiece, wanted - done));
@@ -434,8 +449,8 @@ bool LogScan::AddLongEntry(uint64_t begin, uint64_t length) {
     }
     CopyWithSlashes(piece, size, room.data());
     const std::string_view text(room.data(), size);
-    if (refused || (options_.strict && !IsPlainRelativePath(text, options_.allowBlanks))) {
-      Refuse(text.substr(0, kShownBeginning), length, 0);
+    if (const char* why = checked ? Refusal(text, length) : nullptr) {
+      Refuse(why, text.substr(0, kShownBeginning), length, 0);
       return true;
     }
     if (!list_->AppendText(text.data(), text.size()))

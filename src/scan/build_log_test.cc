@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scan/plain_path.h"
 #include "scan/scan.h"
 
 namespace {
@@ -382,6 +383,59 @@ TEST(ScanBuildLog, StrictStopsAtTheFirstRefusedEntry) {
         EXPECT_EQ(c.line, result.refusedLine);
         EXPECT_EQ(c.entry, result.refusedEntry);
         EXPECT_EQ(c.length, result.refusedLength);
+      }
+    }
+  }
+}
+
+// An entry check sees every entry that --strict lets through, whole, or by
+// its beginning where it is too long to name a file; the first it refuses
+// stops the scan with its reason.
+TEST(ScanBuildLog, EntryCheckRefusesWithItsOwnReason) {
+  struct RefusesX : EntryCheck {
+    std::vector<std::pair<std::string, uint64_t>> seen;
+    const char* Refusal(std::string_view entry, uint64_t length) override {
+      seen.emplace_back(std::string(entry), length);
+      return entry.substr(0, 1) == "x" || length > kLongestPlainPath ? "is x" : nullptr;
+    }
+  };
+  const std::string blanks(1 << 20, ' ');
+  const std::string huge(4097, 'b');
+  const struct {
+    std::string log;
+    bool strict;
+    std::string listed;
+    uint64_t line;
+    const char* why;
+    size_t seen;
+  } cases[] = {
+      {"Compiling ../../a.c ...\nCompiling ../../x/y.c ...\nCompiling ../../b.c ...\n",
+       false, "a\n", 2, "is x", 2},
+      {"Compiling ../../a.c ...\n\nCompiling ../../x/y.c" + blanks + "...\n", false, "a\n",
+       3, "is x", 2},
+      {"Compiling ../../a.c ...\nCompiling ../../" + huge + ".c" + blanks + "...\n", false,
+       "a\n", 2, "is x", 2},
+      {"Compiling ../../a.c ...\nCompiling ../../../y.c ...\n", true, "a\n", 2,
+       "is not a plain relative path", 1},
+  };
+  for (const auto& c : cases) {
+    for (const Way way : {kString, kPipe, kFile}) {
+      RefusesX check;
+      SourceFileList list;
+      ScanOptions options;
+      options.strict = c.strict;
+      options.check = &check;
+      options.blockSize = size_t{1} << 18;
+      const ScanResult result = ScanWay(c.log, way, &list, options);
+      EXPECT_EQ(ScanResult::kRefused, result.outcome);
+      EXPECT_EQ(c.listed, list.Text());
+      EXPECT_EQ(c.line, result.refusedLine);
+      EXPECT_STREQ(c.why, result.refusal);
+      ASSERT_EQ(c.seen, check.seen.size());
+      EXPECT_EQ("a", check.seen[0].first);
+      if (c.seen == 2 && c.log.find(huge) != std::string::npos) {
+        EXPECT_EQ(huge.substr(0, 256), check.seen[1].first);
+        EXPECT_EQ(huge.size(), check.seen[1].second);
       }
     }
   }

@@ -217,6 +217,20 @@ using SourceFileList = LineText;
 /// Read size of ScanBuildLog unless a caller asks for another.
 constexpr size_t kScanBlockSize = size_t{1} << 20;
 
+/// A check of each entry that the scan makes beyond --strict's rule: the
+/// listed files against the source tree, for one.
+class EntryCheck {
+ public:
+  /// Null when `entry` may be listed; else the end of the refusal's message
+  /// ("is not a file in the source tree"). `entry` is the whole entry where
+  /// `length` is at most kLongestPlainPath, else only its beginning: an entry
+  /// that long names no file, and must be refused.
+  virtual const char* Refusal(std::string_view entry, uint64_t length) = 0;
+
+ protected:
+  ~EntryCheck() = default;
+};
+
 /// How a log is to be scanned.
 struct ScanOptions {
   /// Every entry must be a plain relative path (plain_path.h): the scan stops
@@ -224,6 +238,9 @@ struct ScanOptions {
   bool strict = false;
   /// With `strict`: a blank may stand inside a component.
   bool allowBlanks = false;
+  /// When set, every entry that `strict` lets through is checked here too:
+  /// the scan stops at the first it refuses.
+  EntryCheck* check = nullptr;
   /// When set, every line that holds the word in any letter case but gives
   /// no entry is told here: its number, a tab, why (LeftOutText), a tab, and
   /// the line as ShownText() shows it.
@@ -236,11 +253,13 @@ struct ScanResult {
   enum Outcome {
     kComplete,    // the log was read to its end
     kReadFailed,  // reading failed before the end, or memory ran out
-    kRefused,     // a strict scan refused an entry
+    kRefused,     // a strict scan or the entry check refused an entry
   };
   Outcome outcome = kComplete;
-  // The entry refused: its line in the log, counted from 1, and the entry as
-  // it would have been listed, or its beginning, and its length.
+  // The entry refused: why (the end of the message), its line in the log,
+  // counted from 1, and the entry as it would have been listed, or its
+  // beginning, and its length.
+  const char* refusal = nullptr;
   uint64_t refusedLine = 0;
   std::string refusedEntry;
   uint64_t refusedLength = 0;
