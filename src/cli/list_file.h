@@ -7,29 +7,37 @@
 #include <string>
 #include <string_view>
 
+#include "cli/file_identity.h"
 #include "scan/scan.h"
 
 // The platform's side (list_file_posix.cc, list_file_win32.cc).
 
-/// Names for the temporary file of a list that replaces `replaced`:
-/// ".<name>.kestrane-XXXXXX" beside it, so that what a run leaves behind can
-/// be told apart, or ".kestrane-XXXXXX" where the list's name is too long to
-/// carry more. Six other letters and digits on every call.
+/// Names for the temporary files of one list, beside the file `replaced`
+/// that it replaces: ".<name>.kestrane-" and kRandomLetters random letters
+/// and digits, or, where such a name is too long, ".<the name's first
+/// kShortBeginning bytes>~<eight hexadecimal digits of the whole
+/// name>.kestrane-" and as many. A run removes no file whose name it would
+/// not give its own list: no other list's temporary file, and no file a user
+/// named alike.
 class TemporaryNames {
  public:
+  static constexpr size_t kRandomLetters = 16;
+  static constexpr size_t kShortBeginning = 32;
+
   explicit TemporaryNames(const std::string& replaced);
   /// The folder, with its separator, or empty.
   const std::string& Folder() const { return folder_; }
+  /// A name with new random letters, in the short form where asked.
   std::string Next(bool shortName);
+  /// Whether `name`, a file name in Folder(), is one that Next() may give.
+  bool Gives(std::string_view name) const;
 
  private:
   std::string folder_;  // with its separator, or empty
-  std::string name_;
+  std::string full_;    // the name's part before the random letters
+  std::string short_;   // the same, in the short form
   uint64_t state_;
 };
-/// Whether a file name in a folder is one that TemporaryNames gives, for any
-/// list in that folder.
-bool IsTemporaryListName(std::string_view name);
 
 /// Characters that end a folder's part of a path (platform's side).
 extern const char kPathSeparators[];
@@ -76,37 +84,59 @@ enum class Made {
   kOpenFailed,   // no file can be made there (too many open files, ...)
   kWriteFailed,  // no room for one (no space, no inode)
 };
-/// Makes the temporary file beside the list, after removing what runs that
-/// are gone left in its folder: a live run holds its temporary file locked,
-/// or open, until the file has taken the list's place.
+/// Makes the temporary file beside the list, and removes the temporary
+/// files of this list that runs now gone left behind (see TemporaryNames):
+/// a regular file of this user's, with one link, that no live run holds
+/// (a live run holds its temporary file locked, or open, until the file has
+/// taken the list's place), writable by its owner, and on Windows with no
+/// attribute but normal and archive.
 Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made);
 /// Has the system start writing what the temporary file holds to the disk,
 /// where it will be flushed, so that the flush finds little left to do.
 void StartWriteback(const TemporaryListFile& temporary);
-/// Gives the complete temporary file its permissions, flushes a list that
-/// replaces one to the disk, and puts it in the place of `place.replaced`, in
-/// one step; closes it in any case. What a failure leaves is for
+/// Readies the complete temporary file to take the place of
+/// `place.replaced`: its permissions (and on Windows the old list's look), a
+/// flush to the disk where it replaces a list, and a name. It stays open.
+bool FinishTemporaryListFile(TemporaryListFile* temporary,
+                             const ListPlace& place);
+/// Puts the finished temporary file in the place of `place.replaced`, in one
+/// step, and closes it in any case. What a failure leaves is for
 /// DiscardTemporaryListFile().
-bool KeepTemporaryListFile(TemporaryListFile* temporary,
-                           const ListPlace& place);
+bool PutTemporaryListFile(TemporaryListFile* temporary, const ListPlace& place);
 /// Closes and removes the temporary file.
 void DiscardTemporaryListFile(TemporaryListFile* temporary);
 
-/// Opens `path` for writing in place, without emptying it, and locked
-/// against other runs that write it in place: a run waits up to about 2
-/// seconds for another to finish. kNoFile on failure.
-NativeFile OpenListFileInPlace(const std::string& path);
+/// A file written in place, and what holds its lock.
+struct InPlaceFile {
+  NativeFile file = kNoFile;
+  NativeFile lock = kNoFile;  // another descriptor of it, where one holds the lock
+};
+/// Opens `path` for writing in place, without emptying it. A regular file is
+/// first locked against other runs that write it in place, through a
+/// descriptor opened for reading, so that a run that gives up waiting (about
+/// 2 seconds) has not opened the list for writing; where the file system
+/// takes no lock, the list is not written in place. False on failure.
+bool OpenListFileInPlace(const std::string& path, InPlaceFile* opened);
 /// Reserves room for `size` bytes in a regular file written in place, before
 /// the first of its bytes is overwritten, so that a full disk leaves it as it
-/// was; true where there is nothing to reserve (devices, pipes).
-bool ReserveListFile(NativeFile file, uint64_t size);
-/// Ends a regular file written in place after `size` bytes.
+/// was; true where there is nothing to reserve (devices, pipes). From the
+/// file's beginning, or else from where the descriptor stands (its
+/// end, in append mode).
+bool ReserveListFile(NativeFile file, uint64_t size, bool fromBeginning);
+/// Ends a regular file written in place from its beginning after `size`
+/// bytes.
 bool EndListFile(NativeFile file, uint64_t size);
 /// Writes `size` bytes of list text, in the platform's text form (CR LF line
 /// ends on Windows); `*written` grows by the bytes that reached the file.
 bool WriteListText(NativeFile file, const char* data, size_t size,
                    uint64_t* written);
-bool CloseListFile(NativeFile file);
+/// Closes a file written in place and its lock; false where closing the file
+/// told of a failed write.
+bool CloseListFile(InPlaceFile* file);
+
+/// The identity of the file that `place` leads to (file_identity.h): none for
+/// a place refused, shared for a descriptor of this process.
+FileIdentity IdentifyListPlace(const ListPlace& place);
 
 /// The list file of one run.
 ///
@@ -114,53 +144,66 @@ bool CloseListFile(NativeFile file);
 /// is read into a new file beside the file it replaces (the target of a
 /// symbolic link): readable by its owner only, without a name where the
 /// system allows, and locked by its run until it has taken the list's place,
-/// so that a later run into the folder removes it should the run be killed.
-/// Once every byte is written it gets the old list's permissions, owner and
-/// access control list (or a new file's), and takes the list's place in one
-/// step. Whatever fails, the file that was there stays as it was, and a log
-/// that is its own output is replaced only by its complete list.
+/// so that a later run into the same list removes it should the run be
+/// killed. Once every byte is written it gets the old list's permissions,
+/// owner and access control list (or a new file's), and takes the list's
+/// place in one step. Whatever fails, the file that was there stays as it
+/// was, and a log that is its own output is replaced only by its complete
+/// list.
 ///
 /// Written in place instead, after the log was read, from the list kept in
 /// memory: outputs that are not regular files (/dev/null, a FIFO, NUL, CON),
-/// the process's own descriptors (/dev/stdout, /dev/fd/N), and, on POSIX
-/// systems, a regular list mounted on its own, in a folder that refuses new
-/// files or renames, or whose owner or access list a new file could not
-/// carry. A regular file written in place is locked against other runs, and
-/// room for the list is reserved before its first old byte is overwritten,
-/// so that a full disk leaves it whole.
+/// and, on POSIX systems, a regular list mounted on its own, in a folder that
+/// refuses new files or renames, or whose owner or access list a new file
+/// could not carry. A regular file written in place is locked against other
+/// runs, and room for the list is reserved before its first old byte is
+/// overwritten, so that a full disk leaves it whole. The process's own
+/// descriptors (/dev/stdout, /dev/fd/N) are written where they stand, never
+/// moved back nor cut: what the caller's file held before stays.
+///
+/// Two steps put it in place, so that a run with more than one output puts
+/// none in place before all are ready: Prepare() does all that may fail
+/// before the list takes its place, Commit() the rest.
 class ListFile final : public ListSink {
  public:
   /// Prepares the list for `outputPath`. Nothing is reported here: whatever
-  /// keeps the list from being written is told by Keep(), after the log was
-  /// read, so that input errors come first.
+  /// keeps the list from being written is told by Prepare(), after the log
+  /// was read, so that input errors come first.
   explicit ListFile(const std::string& outputPath);
   ~ListFile();  // discards what was not kept
   ListFile(const ListFile&) = delete;
   ListFile& operator=(const ListFile&) = delete;
 
   /// The list's sink while the log is read; null when the list is to be kept
-  /// in memory and written by Keep().
+  /// in memory and written by Commit().
   ListSink* sink() { return sink_; }
   void Write(const char* data, size_t size) override;
 
+  /// The file the list goes to: no two outputs of a run may be one file.
+  FileIdentity Identity() const { return IdentifyListPlace(place_); }
+
   enum class Outcome { kKept, kOpenFailed, kWriteFailed };
-  /// Writes what `list` holds and puts the list in place.
-  Outcome Keep(const SourceFileList& list);
+  /// Writes what `list` still holds, or, for a list written in place, opens
+  /// the file and reserves room; the file that is there stays as it was.
+  /// `list` must live until Commit().
+  Outcome Prepare(const LineText& list);
+  /// Puts the prepared list in place.
+  Outcome Commit();
 
  private:
-  Outcome KeepInPlace(const SourceFileList& list);
-
   /// Takes the text of a list that will not be written.
-  struct Drain : ListSink {
+  struct Discard : ListSink {
     void Write(const char*, size_t) override {}
   };
 
   std::string outputPath_;
   ListPlace place_;
   TemporaryListFile temporary_;
+  InPlaceFile inPlace_;
+  const LineText* inMemory_ = nullptr;  // written in place by Commit()
   ListSink* sink_ = nullptr;
-  Drain drain_;
-  Outcome failure_ = Outcome::kKept;  // what Keep() reports, when not kKept
+  Discard discard_;
+  Outcome failure_ = Outcome::kKept;  // what Prepare() reports, when not kKept
   bool failed_ = false;               // writing the temporary file failed
 };
 

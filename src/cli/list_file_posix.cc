@@ -79,31 +79,36 @@ bool FlushToDisk(int file) {
 #endif
 }
 
-// Removes what runs that are gone left in the folder of `replaced`: files
-// with a temporary list's name that no live run holds locked.
+// Whether `path` still names the open file `file`.
+bool StillNamed(int file, const std::string& path);
+
+// Removes the temporary files of the list `replaced` that runs now gone left
+// behind: see MakeTemporaryListFile().
 void RemoveAbandoned(const std::string& replaced) {
-  const std::string folder = FolderOf(replaced);
+  const TemporaryNames names(replaced);
+  const std::string& folder = names.Folder();
   DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
   if (!listing)
     return;
   while (const dirent* entry = readdir(listing)) {
-    if (!IsTemporaryListName(entry->d_name))
+    if (!names.Gives(entry->d_name))
       continue;
     const std::string path = folder + entry->d_name;
     const int file = open(path.c_str(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (file < 0)
-      continue;  // another user's, or gone meanwhile
+      continue;  // not readable, or gone meanwhile
     struct stat status;
     if (fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
-        flock(file, LOCK_EX | LOCK_NB) == 0)
+        status.st_nlink == 1 && status.st_uid == geteuid() &&
+        (status.st_mode & S_IWUSR) && flock(file, LOCK_EX | LOCK_NB) == 0 &&
+        StillNamed(file, path))
       unlink(path.c_str());
     close(file);
   }
   closedir(listing);
 }
 
-// Whether `path` still names the open file `file`.
 bool StillNamed(int file, const std::string& path) {
   struct stat opened;
   struct stat named;
@@ -374,25 +379,28 @@ Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
   return Made::kInPlace;
 }
 
-bool KeepTemporaryListFile(TemporaryListFile* temporary,
-                           const ListPlace& place) {
+bool FinishTemporaryListFile(TemporaryListFile* temporary,
+                             const ListPlace& place) {
   const int file = Descriptor(temporary->file);
   // A list that replaces one is on the disk before it takes its name: after
   // a power loss, some file systems would otherwise show the name with no
   // data, and the list that was there would be lost.
-  bool kept = fchmod(file, static_cast<mode_t>(temporary->mode)) == 0 &&
-              (!temporary->replaces || FlushToDisk(file));
-  if (kept && temporary->unnamed)
-    kept = NameUnnamed(file, place.replaced, &temporary->path);
+  bool finished = fchmod(file, static_cast<mode_t>(temporary->mode)) == 0 &&
+                  (!temporary->replaces || FlushToDisk(file));
+  if (finished && temporary->unnamed)
+    finished = NameUnnamed(file, place.replaced, &temporary->path);
   // A file system may report a failed write only when a descriptor of the
   // file is closed. This one stays open, and the file locked, until it has
   // the list's name, so that no other run's clean-up takes it for abandoned.
-  const int duplicate = kept ? dup(file) : -1;
-  kept = duplicate >= 0 && close(duplicate) == 0 &&
-         rename(temporary->path.c_str(), place.replaced.c_str()) == 0;
-  close(file);
+  const int duplicate = finished ? dup(file) : -1;
+  return duplicate >= 0 && close(duplicate) == 0;
+}
+
+bool PutTemporaryListFile(TemporaryListFile* temporary, const ListPlace& place) {
+  const bool put = rename(temporary->path.c_str(), place.replaced.c_str()) == 0;
+  close(Descriptor(temporary->file));
   temporary->file = kNoFile;
-  return kept;
+  return put;
 }
 
 void DiscardTemporaryListFile(TemporaryListFile* temporary) {
@@ -404,38 +412,74 @@ void DiscardTemporaryListFile(TemporaryListFile* temporary) {
   temporary->path.clear();
 }
 
-NativeFile OpenListFileInPlace(const std::string& path) {
-  const int file =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
-  struct stat status;
-  if (file < 0 || fstat(file, &status) != 0 || !S_ISREG(status.st_mode))
-    return file;
-  // Runs that write the same list in place take turns; each writes a whole
-  // list. A file system without locks is written without.
+// Takes the lock that runs writing one list in place take turns on, waiting
+// for another run up to kPatience. False when that runs out, and where the
+// file system takes no lock (ENOLCK: NFSv3 without its lock service), on
+// which runs would mix their lists.
+bool LockInTurn(int file) {
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (flock(file, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      close(file);
-      return kNoFile;
-    }
+  for (;;) {
+    if (flock(file, LOCK_EX | LOCK_NB) == 0)
+      return true;
+    if (errno == EINTR)
+      continue;
+    if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline)
+      return false;
     std::this_thread::sleep_for(kPause);
   }
-  return file;
 }
 
-bool ReserveListFile(NativeFile file, uint64_t size) {
+bool OpenListFileInPlace(const std::string& path, InPlaceFile* opened) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) {
+    if (errno != ENOENT)
+      return false;
+    // A new list where no temporary file can be made (an append-only
+    // folder): made empty, then locked as any other.
+    const int made = open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+    if (made < 0 || close(made) != 0 || stat(path.c_str(), &status) != 0)
+      return false;
+  }
+  if (!S_ISREG(status.st_mode)) {
+    // Devices and pipes: nothing to take turns on.
+    opened->file = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    return opened->file >= 0;
+  }
+  // Locked through a descriptor that only reads: a run that gives up waiting
+  // has not opened the list for writing, which file watchers would see.
+  const int reader = open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (reader < 0)
+    return false;
+  opened->lock = reader;
+  struct stat locked;
+  struct stat written;
+  if (!LockInTurn(reader) || fstat(reader, &locked) != 0 ||
+      (opened->file = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC)) < 0 ||
+      fstat(Descriptor(opened->file), &written) != 0 ||
+      written.st_dev != locked.st_dev || written.st_ino != locked.st_ino) {
+    // Failed, or the name was given to another file meanwhile.
+    CloseListFile(opened);
+    return false;
+  }
+  return true;
+}
+
+bool ReserveListFile(NativeFile file, uint64_t size, bool fromBeginning) {
   struct stat status;
   const int flags = fcntl(Descriptor(file), F_GETFL);
   if (fstat(Descriptor(file), &status) != 0 || flags < 0)
     return false;
   if (!S_ISREG(status.st_mode))
     return true;
+  // Appending writes at the end, whatever the descriptor says.
   const bool append = flags & O_APPEND;
-  if (!append && lseek(Descriptor(file), 0, SEEK_SET) != 0)
+  const off_t start = append          ? status.st_size
+                      : fromBeginning ? lseek(Descriptor(file), 0, SEEK_SET)
+                                      : lseek(Descriptor(file), 0, SEEK_CUR);
+  if (start < 0)
     return false;
   if (size == 0)
     return true;
-  const off_t start = append ? status.st_size : 0;
   const off_t end = start + static_cast<off_t>(size);
 #if defined(__linux__)
   // Allocated, but the file keeps its size: a failure later leaves it as it
@@ -489,4 +533,11 @@ void StartWriteback(const TemporaryListFile& temporary) {
 #endif
 }
 
-bool CloseListFile(NativeFile file) { return close(Descriptor(file)) == 0; }
+bool CloseListFile(InPlaceFile* file) {
+  const bool closed = file->file == kNoFile || close(Descriptor(file->file)) == 0;
+  if (file->lock != kNoFile)
+    close(Descriptor(file->lock));  // the lock goes last
+  file->file = kNoFile;
+  file->lock = kNoFile;
+  return closed;
+}

@@ -170,19 +170,59 @@ bool RenameOpenFile(HANDLE file, const std::string& path) {
                                     static_cast<DWORD>(bytes)) != 0;
 }
 
-// Removes what runs that are gone left beside `replaced`: files with a
-// temporary list's name that no run has open. A live run's is open, shared
-// for reading only, so deleting it fails.
-void RemoveAbandoned(const std::string& replaced) {
-  const std::string folder = TemporaryNames(replaced).Folder();
+// The owner of an open file, as a security descriptor that holds only that;
+// empty where it cannot be read.
+std::vector<char> OwnerOf(HANDLE file) {
+  DWORD size = 0;
+  GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, nullptr, 0, &size);
+  std::vector<char> security(size);
+  if (size == 0 || !GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION,
+                                            security.data(), size, &size))
+    security.clear();
+  return security;
+}
+
+bool SameOwner(std::vector<char>& a, std::vector<char>& b) {
+  PSID x = nullptr;
+  PSID y = nullptr;
+  BOOL defaulted = FALSE;
+  return !a.empty() && !b.empty() &&
+         GetSecurityDescriptorOwner(a.data(), &x, &defaulted) &&
+         GetSecurityDescriptorOwner(b.data(), &y, &defaulted) && x && y &&
+         EqualSid(x, y);
+}
+
+// Removes the temporary files of the list `replaced` that runs now gone left
+// behind (see MakeTemporaryListFile()); `made` is this run's own, whose
+// owner is what this user's new files get. Windows deletes a temporary file
+// itself when its run ends, however it ends, where the file system can: this
+// finds only what one that cannot left.
+void RemoveAbandoned(const std::string& replaced, HANDLE made) {
+  const TemporaryNames names(replaced);
+  std::vector<char> owner = OwnerOf(made);
   WIN32_FIND_DATAA found;
   const HANDLE search =
-      FindFirstFileA((folder + "*.kestrane-*").c_str(), &found);
+      FindFirstFileA((names.Folder() + "*.kestrane-*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE)
     return;
+  constexpr DWORD kPlain = FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE;
   do {
-    if (IsTemporaryListName(found.cFileName))
-      DeleteFileA((folder + found.cFileName).c_str());
+    if (!names.Gives(found.cFileName) || (found.dwFileAttributes & ~kPlain))
+      continue;
+    // Shared with no one: a live run has its file open, so this fails.
+    const HANDLE file = CreateFileA(
+        (names.Folder() + found.cFileName).c_str(),
+        DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+      continue;
+    BY_HANDLE_FILE_INFORMATION info;
+    std::vector<char> fileOwner = OwnerOf(file);
+    if (GetFileInformationByHandle(file, &info) &&
+        (info.dwFileAttributes & ~kPlain) == 0 && info.nNumberOfLinks == 1 &&
+        SameOwner(owner, fileOwner))
+      DeleteOnClose(file, true);
+    CloseHandle(file);
   } while (FindNextFileA(search, &found));
   FindClose(search);
 }
@@ -247,7 +287,6 @@ bool MayWriteList(const std::string& path) {
 }
 
 Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
-  RemoveAbandoned(place.replaced);
   TemporaryNames names(place.replaced);
   bool shortName = false;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -266,6 +305,7 @@ Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
       DeleteOnClose(file, true);
       made->file = Native(file);
       made->path = path;
+      RemoveAbandoned(place.replaced, file);
       return Made::kMade;
     }
     const DWORD error = GetLastError();
@@ -279,21 +319,24 @@ Made MakeTemporaryListFile(const ListPlace& place, TemporaryListFile* made) {
   return Made::kOpenFailed;
 }
 
-bool KeepTemporaryListFile(TemporaryListFile* temporary,
-                           const ListPlace& place) {
+bool FinishTemporaryListFile(TemporaryListFile* temporary,
+                             const ListPlace& place) {
   const HANDLE file = Handle(temporary->file);
   // A list that replaces one is on the disk before it takes its name, so
   // that a power loss cannot lose the list that was there.
-  const bool replacing = place.kind == ListPlace::kRegularFile;
-  bool kept = !replacing || (FlushFileBuffers(file) &&
-                             CarryLook(place.replaced, file));
+  return place.kind != ListPlace::kRegularFile ||
+         (FlushFileBuffers(file) && CarryLook(place.replaced, file));
+}
+
+bool PutTemporaryListFile(TemporaryListFile* temporary, const ListPlace& place) {
+  const HANDLE file = Handle(temporary->file);
   // Kept from here on (a file system that cannot delete on close never
   // marked it); a failure below removes it by name.
-  kept = kept && (DeleteOnClose(file, false) || !DeletePending(file)) &&
-         Retried([&] { return RenameOpenFile(file, place.replaced); });
-  kept = CloseHandle(file) && kept;
+  bool put = (DeleteOnClose(file, false) || !DeletePending(file)) &&
+             Retried([&] { return RenameOpenFile(file, place.replaced); });
+  put = CloseHandle(file) && put;
   temporary->file = kNoFile;
-  return kept;
+  return put;
 }
 
 void DiscardTemporaryListFile(TemporaryListFile* temporary) {
@@ -305,19 +348,20 @@ void DiscardTemporaryListFile(TemporaryListFile* temporary) {
   temporary->path.clear();
 }
 
-NativeFile OpenListFileInPlace(const std::string& path) {
+bool OpenListFileInPlace(const std::string& path, InPlaceFile* opened) {
   HANDLE file = INVALID_HANDLE_VALUE;
   Retried([&] {
     // Shared for reading only: runs that write the same list in place take
-    // turns.
+    // turns, and one that gives up has opened nothing.
     file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return file != INVALID_HANDLE_VALUE;
   });
-  return file == INVALID_HANDLE_VALUE ? kNoFile : Native(file);
+  opened->file = file == INVALID_HANDLE_VALUE ? kNoFile : Native(file);
+  return opened->file != kNoFile;
 }
 
-bool ReserveListFile(NativeFile file, uint64_t size) {
+bool ReserveListFile(NativeFile file, uint64_t size, bool fromBeginning) {
   if (!IsRegular(Handle(file)))
     return true;
   FILE_ALLOCATION_INFO allocation;
@@ -329,7 +373,8 @@ bool ReserveListFile(NativeFile file, uint64_t size) {
     return false;
   LARGE_INTEGER start;
   start.QuadPart = 0;
-  return SetFilePointerEx(Handle(file), start, nullptr, FILE_BEGIN) != 0;
+  return !fromBeginning ||
+         SetFilePointerEx(Handle(file), start, nullptr, FILE_BEGIN) != 0;
 }
 
 bool EndListFile(NativeFile file, uint64_t size) {
@@ -386,4 +431,9 @@ bool WriteListText(NativeFile file, const char* data, size_t size,
 
 void StartWriteback(const TemporaryListFile&) {}
 
-bool CloseListFile(NativeFile file) { return CloseHandle(Handle(file)) != 0; }
+bool CloseListFile(InPlaceFile* file) {
+  const bool closed =
+      file->file == kNoFile || CloseHandle(Handle(file->file)) != 0;
+  file->file = kNoFile;
+  return closed;
+}

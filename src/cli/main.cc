@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/file_identity.h"
 #include "cli/list_file.h"
 #include "cli/typed_argument.h"
 #include "identity/banner.h"
@@ -24,6 +25,20 @@ void PrintLine(const char* text) { std::cout << text << std::endl; }
 int Fail(const std::string& sentence, int status) {
   std::cout << "Kestrane error: " << sentence << std::endl;
   return status;
+}
+
+// What became of an output ("output file", "explanation file"): kSuccess
+// where all went well, else the failure, told.
+int Told(ListFile::Outcome outcome, const char* file) {
+  switch (outcome) {
+    case ListFile::Outcome::kKept:
+      return kSuccess;
+    case ListFile::Outcome::kOpenFailed:
+      return Fail(std::string("Could not open ") + file, kOutputFailed);
+    case ListFile::Outcome::kWriteFailed:
+      break;
+  }
+  return Fail(std::string("Could not write ") + file, kOutputFailed);
 }
 
 }  // namespace
@@ -90,23 +105,22 @@ int main(int argc, char* argv[]) {
                   kInputFailed);
   }
 
-  switch (output.Keep(sourceFiles)) {
-    case ListFile::Outcome::kKept:
-      break;
-    case ListFile::Outcome::kOpenFailed:
-      return Fail("Could not open output file", kOutputFailed);
-    case ListFile::Outcome::kWriteFailed:
-      return Fail("Could not write output file", kOutputFailed);
+  // No output may be the log or another output: checked before anything is
+  // written. (The list may be the log: it replaces it, as it always could.)
+  if (explain) {
+    const FileIdentity explained = explanation->Identity();
+    if (IsSameFile(explained, IdentifyFile(options.inputPath)) ||
+        IsSameFile(explained, output.Identity()))
+      return Fail("Explanation file is the input or output file", kOutputFailed);
   }
-  if (!explain)
-    return kSuccess;
-  switch (explanation->Keep(leftOut)) {
-    case ListFile::Outcome::kKept:
-      return kSuccess;
-    case ListFile::Outcome::kOpenFailed:
-      return Fail("Could not open explanation file", kOutputFailed);
-    case ListFile::Outcome::kWriteFailed:
-      break;
-  }
-  return Fail("Could not write explanation file", kOutputFailed);
+  // Every output is made ready before any takes its place, and the list
+  // goes last: a run that fails leaves the list as it was.
+  int status = Told(output.Prepare(sourceFiles), "output file");
+  if (status == kSuccess && explain)
+    status = Told(explanation->Prepare(leftOut), "explanation file");
+  if (status == kSuccess && explain)
+    status = Told(explanation->Commit(), "explanation file");
+  if (status == kSuccess)
+    status = Told(output.Commit(), "output file");
+  return status;
 }

@@ -129,6 +129,7 @@ class LogScan {
   bool ended_ = false;    // a Ctrl-Z ended it, at log place `endAt_`: what
   uint64_t endAt_ = 0;    // follows is only explained
 
+  uint64_t untold_ = 0;     // lines left out past kMostToldLines
   uint64_t lines_ = 0;      // line feeds before text_[numberedTo_]
   size_t numberedTo_ = 0;
 
@@ -205,6 +206,12 @@ ScanResult LogScan::Run() {
       held = 0;
     }
     Drain();
+  }
+  if (untold_ > 0 && ok()) {
+    const std::string more = std::to_string(untold_) + " more lines left out\n";
+    if (!leftOut_->AppendText(more.data(), more.size()))
+      Fail();
+    ++leftOut_->count;
   }
   Drain();
   return result_;
@@ -320,6 +327,10 @@ LeftOut LogScan::Reason(uint64_t begin, std::string_view line, bool lineFeed) co
 
 void LogScan::Tell(uint64_t line, LeftOut reason, std::string_view text,
                    uint64_t length) {
+  if (leftOut_->count >= kMostToldLines) {
+    ++untold_;
+    return;
+  }
   const std::string told = std::to_string(line) + '\t' + LeftOutText(reason) + '\t' +
                            ShownText(text, length) + '\n';
   if (!leftOut_->AppendText(told.data(), told.size()))

@@ -231,6 +231,9 @@ class EntryCheck {
   ~EntryCheck() = default;
 };
 
+/// The most lines left out that a scan tells one by one.
+constexpr uint64_t kMostToldLines = 100000;
+
 /// How a log is to be scanned.
 struct ScanOptions {
   /// Every entry must be a plain relative path (plain_path.h): the scan stops
@@ -243,7 +246,9 @@ struct ScanOptions {
   EntryCheck* check = nullptr;
   /// When set, every line that holds the word in any letter case but gives
   /// no entry is told here: its number, a tab, why (LeftOutText), a tab, and
-  /// the line as ShownText() shows it.
+  /// the line as ShownText() shows it; the first kMostToldLines of them, and
+  /// then one line "N more lines left out", so that what is told stays a
+  /// small part of any log.
   LineText* leftOut = nullptr;
   size_t blockSize = kScanBlockSize;
 };

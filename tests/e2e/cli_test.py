@@ -67,8 +67,8 @@ WRITE_FAILED = ["Kestrane error: Could not write output file"]
 # Exit statuses as a POSIX parent sees -1, -2 and -3.
 OK, NO_ARGS, INPUT_FAILED, OUTPUT_FAILED = 0, 255, 254, 253
 
-# What a run that was killed while it wrote the list NAME leaves beside it.
-TEMPORARY_FILE = re.compile(r"\.(.+)\.kestrane-[a-z0-9]{6}\Z")
+# What a run that was killed while it wrote a list leaves beside it.
+TEMPORARY_FILE = re.compile(r"\..+\.kestrane-[a-z0-9]{16}\Z")
 
 
 def traced(words, injection):
@@ -419,20 +419,70 @@ class ExplainTests(ToolTestCase):
                               "--explain=other.txt"], self.tmp), (OK, []))
         self.assertEqual(self.read("why.txt"), b"")
         self.assertFolderHolds("log.txt", "list.txt", "why.txt")
+        # At most 100,000 lines, then how many more.
+        self.write("log.txt", b"compiling ../../y.c ...\n" * 100003)
+        self.assertEqual(run(["--input=log.txt", "--output=list.txt", "--explain=why.txt"], self.tmp),
+                         (OK, []))
+        told = self.read("why.txt").split(LIST_EOL)
+        self.assertEqual((len(told), told[99999][:7], told[100000]),
+                         (100002, b"100000\t", b"3 more lines left out"))
 
     def test_explanation_is_not_written_without_the_list(self):
+        """Nor is the list replaced where the explanation fails: the
+        explanation takes its place first, and the list last."""
         self.write("log.txt", self.LOG + b"\nCompiling ../../../x.c ...\n")
         self.write("why.txt", b"old\n")
         self.assertEqual(run(["--strict", "--input=log.txt", "--output=list.txt", "--explain=why.txt"],
                              self.tmp)[0], INPUT_FAILED)
         self.assertEqual(self.read("why.txt"), b"old\n")
         self.assertFolderHolds("log.txt", "why.txt")
+        self.write("list.txt", b"old\n")
+        os.chmod(self.path("list.txt"), 0o666)
         os.mkdir(self.path("folder"))
-        for name, said in (("folder", "Could not open explanation file"),
-                           ("", "Could not open explanation file")):
+        command = self.unprivileged()[1]
+        os.mkdir(self.path("locked"), 0o555)
+        cases = [("folder", "open"), ("", "open"), ("missing/why.txt", "open"),
+                 ("locked/why.txt", "open")] + ([] if WINDOWS else [("/dev/full", "write")])
+        for name, said in cases:
             with self.subTest(name):
                 self.assertEqual(run(["--input=log.txt", "--output=list.txt", "--explain=" + name],
-                                     self.tmp), (OUTPUT_FAILED, ["Kestrane error: " + said]))
+                                     self.tmp, command=command),
+                                 (OUTPUT_FAILED, ["Kestrane error: Could not %s explanation file" % said]))
+                self.assertEqual(self.read("list.txt"), b"old\n")
+
+    def test_explanation_may_not_be_the_log_or_the_list(self):
+        """Nor a link to either, nor the new name the list takes, nor on
+        Windows either in other letter case. The log is read first, and
+        nothing is written."""
+        self.write("log.txt", self.LOG)
+        self.write("s.txt", b"old\n")
+        os.mkdir(self.path("sub"))
+        same = [["--output=s.txt", "--explain=s.txt"], ["--output=list.txt", "--explain=log.txt"],
+                ["--output=new.txt", "--explain=./new.txt"], ["--output=new.txt", "--explain=sub/../new.txt"]]
+        if WINDOWS:
+            same += [["--output=s.txt", "--explain=S.TXT"], ["--output=list.txt", "--explain=LOG.txt"]]
+        else:
+            os.symlink("log.txt", self.path("link"))
+            os.link(self.path("s.txt"), self.path("hard"))
+            same += [["--output=list.txt", "--explain=link"], ["--output=hard", "--explain=s.txt"],
+                     ["--input=/dev/stdin", "--output=list.txt", "--explain=log.txt"]]
+        before = tree(self.tmp), self.read("log.txt"), self.read("s.txt")
+        for outputs in same:
+            with self.subTest(outputs), open(self.path("log.txt"), "rb") as log:
+                args = ["--input=log.txt"] if "--input" not in outputs[0] else []
+                said = ["Kestrane error: Explanation file is the input or output file"]
+                proc = subprocess.run(COMMAND + ["--strict"] + args + outputs, cwd=self.tmp, stdin=log,
+                                      stdout=subprocess.PIPE, timeout=TIMEOUT)
+                self.assertEqual((proc.returncode, proc.stdout.splitlines()[BANNER_LINES:]),
+                                 (OUTPUT_FAILED, [l.encode() for l in said]))
+                self.assertEqual((tree(self.tmp), self.read("log.txt"), self.read("s.txt")), before)
+        # A refused log is told first; devices may be shared.
+        self.write("refused.log", compile_line("../x.c"))
+        self.assertEqual(run(["--strict", "--input=refused.log", "--output=list.txt",
+                              "--explain=refused.log"], self.tmp)[0], INPUT_FAILED)
+        device = "NUL" if WINDOWS else "/dev/null"
+        self.assertEqual(run(["--input=log.txt", "--output=" + device, "--explain=" + device], self.tmp),
+                         (OK, []))
 
 
 class ListReplacementTests(ToolTestCase):
@@ -515,6 +565,21 @@ class ListReplacementTests(ToolTestCase):
             no_room = traced(command, "fallocate:error=EOPNOTSUPP")
             self.assertEqual(self.replace("list.txt", folder=locked, command=no_room), (OK, []))
             self.assertList("locked/list.txt", ["a", "b"])
+            # Where no lock can be had (NFSv3 without its lock service), or
+            # another holds it past the wait, the list is not even opened
+            # for writing.
+            import fcntl
+            with open(self.path("locked/list.txt"), "rb") as held:
+                fcntl.flock(held, fcntl.LOCK_EX)
+                waited = writes_seen(self.path("locked/list.txt"),
+                                     lambda: self.assertEqual(self.replace("list.txt", folder=locked,
+                                                                           command=command),
+                                                              (OUTPUT_FAILED, NO_OUTPUT)))
+            self.assertEqual(waited, 0)
+            no_lock = traced(command, "flock:error=ENOLCK")
+            self.assertEqual(self.replace("list.txt", folder=locked, command=no_lock),
+                             (OUTPUT_FAILED, NO_OUTPUT))
+            self.assertList("locked/list.txt", ["a", "b"])
         if WINDOWS:
             self.assertEqual(self.replace("NUL"), (OK, []))
         else:
@@ -530,21 +595,19 @@ class ListReplacementTests(ToolTestCase):
                                            stdin=log, stdout=subprocess.PIPE, timeout=TIMEOUT)
                 self.assertEqual((piped.returncode, piped.stdout.split(b"\n", BANNER_LINES)[-1]),
                                  (OK, list_bytes(["a", "b"])), setup)
-            # Written through the descriptor itself: ">>" appends, ">" gives the list alone.
-            for mode in ["ab", "wb"]:
-                with open(self.path("report"), "wb") as f:
-                    f.write(b"earlier\n")
+            # Written where the caller's descriptor stands, the explanation
+            # too: what a job's log held before stays, ">" or ">>".
+            for mode, outputs in [("ab", ["--output=/dev/stdout"]), ("wb", ["--output=/dev/stdout"]),
+                                  ("wb", ["--output=/dev/null", "--explain=/dev/stdout"])]:
                 with open(self.path("report"), mode) as f:
-                    subprocess.run(COMMAND + ["--input=log.txt", "--output=/dev/stdout"], cwd=self.tmp,
+                    f.write(b"earlier\n")
+                    f.flush()
+                    subprocess.run(COMMAND + ["--input=log.txt"] + outputs, cwd=self.tmp,
                                    stdout=f, timeout=TIMEOUT, check=True)
-                report = self.read("report")
+                report = self.read("report").split(b"\n", 1 + BANNER_LINES)
                 os.remove(self.path("report"))
-                if mode == "wb":
-                    self.assertEqual(report, list_bytes(["a", "b"]))
-                else:  # what was there, the banner, the list
-                    self.assertTrue(report.startswith(b"earlier\n"), report)
-                    self.assertTrue(report.endswith(list_bytes(["a", "b"])), report)
-                    self.assertEqual(report.count(b"\n"), 1 + BANNER_LINES + 2, report)
+                self.assertEqual((report[0], report[-1]),
+                                 (b"earlier", b"" if len(outputs) > 1 else list_bytes(["a", "b"])))
             os.mkfifo(self.path("fifo"))
             received = []
 
@@ -590,6 +653,54 @@ class ListReplacementTests(ToolTestCase):
                 self.assertList("list.txt", ["a", "b"])
                 self.assertList("other.txt", ["a", "b"])
                 self.assertEqual(self.strays(), [])
+
+    def test_only_this_lists_abandoned_temporaries_are_removed(self):
+        """A user's files named like temporaries, and a list and an
+        explanation named so, survive ten runs into their folder, refused
+        and killed runs among them; a killed run's temporary file goes with
+        the next run into the same list."""
+        like = ".sources.txt.kestrane-"  # and 16 letters: that list's temporaries
+        kept = {".notes.kestrane-config": None, ".sources.txt.kestrane-2024q1": None,
+                ".kestrane-backup": None, like + "x" * 17: None, like + "readonly00000000": 0o444,
+                like + "hardlinked000000": None, like + "othersfile000000": None}
+        for name, mode in kept.items():
+            self.write(name, name.encode())
+            if mode:
+                os.chmod(self.path(name), mode)
+        os.link(self.path(like + "hardlinked000000"), self.path("hard"))
+        killable = not WINDOWS and shutil.which("strace")
+        if not WINDOWS and os.geteuid() == 0:
+            os.chmod(self.tmp, 0o777)  # any user may remove files here
+            os.chown(self.path(like + "othersfile000000"), 65534, 65534)
+        self.write("log.txt", self.LOG)
+        self.write("refused.log", self.LOG + compile_line("../x.c"))
+        lists = ["--output=.kestrane-output", "--explain=.kestrane-report"]
+        runs = [(["--input=log.txt", "--output=sources.txt"], OK),
+                (["--strict", "--input=refused.log", "--output=sources.txt"], INPUT_FAILED),
+                (["--input=log.txt", "--output=sources.txt"], "killed"),
+                (["--input=log.txt"] + lists, OK),
+                (["--input=log.txt", "--output=sources.txt", "--explain=why.txt"], OK),
+                (["--strict", "--input=refused.log"] + lists, INPUT_FAILED),
+                (["--input=log.txt", "--output=other.txt"], OK),
+                (["--input=log.txt"] + lists, "killed"),
+                (["--input=log.txt"] + lists, OK),
+                (["--input=log.txt", "--output=sources.txt"], OK)]
+        for args, outcome in runs:
+            if outcome != "killed":
+                self.assertEqual(run(args, self.tmp)[0], outcome, args)
+            elif killable:
+                killed = subprocess.run(traced(COMMAND + args, "rename:signal=KILL"), cwd=self.tmp,
+                                        stdout=subprocess.DEVNULL, timeout=TIMEOUT)
+                # Killed at the first rename: each output's temporary stays.
+                outputs = len([a for a in args if a.startswith(("--output", "--explain"))])
+                self.assertEqual((killed.returncode, len(set(self.strays()) - set(kept))),
+                                 (-signal.SIGKILL, outputs))
+            for name in kept:
+                self.assertEqual(self.read(name), name.encode(), args)
+        self.assertEqual(set(self.strays()) - set(kept), set())
+        self.assertList(".kestrane-output", ["a", "b"])
+        self.assertEqual(self.read(".kestrane-report"), b"")
+        self.assertEqual(self.read("hard"), (like + "hardlinked000000").encode())
 
     def test_runs_writing_in_place_take_turns(self):
         """Root's list in a shared folder whose group may write it: another
