@@ -27,18 +27,28 @@ int Fail(const std::string& sentence, int status) {
   return status;
 }
 
-// What became of an output ("output file", "explanation file"): kSuccess
-// where all went well, else the failure, told.
-int Told(ListFile::Outcome outcome, const char* file) {
+// What is said when an output cannot be opened, or written.
+struct Failures {
+  const char* open;
+  const char* write;
+};
+constexpr Failures kListFailures = {"Could not open output file",
+                                    "Could not write output file"};
+constexpr Failures kExplanationFailures = {"Could not open explanation file",
+                                           "Could not write explanation file"};
+
+// What became of an output: kSuccess where all went well, else the failure,
+// told.
+int Told(ListFile::Outcome outcome, const Failures& failures) {
   switch (outcome) {
     case ListFile::Outcome::kKept:
       return kSuccess;
     case ListFile::Outcome::kOpenFailed:
-      return Fail(std::string("Could not open ") + file, kOutputFailed);
+      return Fail(failures.open, kOutputFailed);
     case ListFile::Outcome::kWriteFailed:
       break;
   }
-  return Fail(std::string("Could not write ") + file, kOutputFailed);
+  return Fail(failures.write, kOutputFailed);
 }
 
 }  // namespace
@@ -115,12 +125,12 @@ int main(int argc, char* argv[]) {
   }
   // Every output is made ready before any takes its place, and the list
   // goes last: a run that fails leaves the list as it was.
-  int status = Told(output.Prepare(sourceFiles), "output file");
+  int status = Told(output.Prepare(sourceFiles), kListFailures);
   if (status == kSuccess && explain)
-    status = Told(explanation->Prepare(leftOut), "explanation file");
+    status = Told(explanation->Prepare(leftOut), kExplanationFailures);
   if (status == kSuccess && explain)
-    status = Told(explanation->Commit(), "explanation file");
+    status = Told(explanation->Commit(), kExplanationFailures);
   if (status == kSuccess)
-    status = Told(output.Commit(), "output file");
+    status = Told(output.Commit(), kListFailures);
   return status;
 }
