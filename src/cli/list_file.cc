@@ -113,6 +113,9 @@ ListFile::ListFile(const std::string& outputPath)
 
 ListFile::~ListFile() {
   DiscardTemporaryListFile(&temporary_);
+  // Room made past the end of a list that was not written goes again.
+  if (inPlace_.grownFrom >= 0)
+    EndListFile(inPlace_.file, static_cast<uint64_t>(inPlace_.grownFrom));
   if (place_.kind != ListPlace::kDescriptor)
     CloseListFile(&inPlace_);
 }
@@ -136,7 +139,7 @@ ListFile::Outcome ListFile::Prepare(const LineText& list) {
     else if (!OpenListFileInPlace(outputPath_, &inPlace_))
       return failure_ = Outcome::kOpenFailed;
     // Room for the text with a CR before each line feed is enough everywhere.
-    if (!ReserveListFile(inPlace_.file, list.size() + list.count, own))
+    if (!ReserveListFile(&inPlace_, list.size() + list.count, own))
       return failure_ = Outcome::kWriteFailed;
     inMemory_ = &list;
     return Outcome::kKept;
@@ -170,6 +173,7 @@ ListFile::Outcome ListFile::Commit() {
   for (const LineText::Piece& piece : inMemory_->pieces)
     written = written && WriteListText(inPlace_.file, piece.block.data(),
                                        piece.used, &size);
+  inPlace_.grownFrom = -1;
   // The caller's descriptor goes on where the list ends, and stays open.
   if (place_.kind != ListPlace::kDescriptor) {
     written = written && EndListFile(inPlace_.file, size);

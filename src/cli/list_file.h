@@ -110,6 +110,7 @@ void DiscardTemporaryListFile(TemporaryListFile* temporary);
 struct InPlaceFile {
   NativeFile file = kNoFile;
   NativeFile lock = kNoFile;  // another descriptor of it, where one holds the lock
+  int64_t grownFrom = -1;     // its size before room was made past its end
 };
 /// Opens `path` for writing in place, without emptying it. A regular file is
 /// first locked against other runs that write it in place, through a
@@ -120,9 +121,10 @@ bool OpenListFileInPlace(const std::string& path, InPlaceFile* opened);
 /// Reserves room for `size` bytes in a regular file written in place, before
 /// the first of its bytes is overwritten, so that a full disk leaves it as it
 /// was; true where there is nothing to reserve (devices, pipes). From the
-/// file's beginning, or else from where the descriptor stands (its
-/// end, in append mode).
-bool ReserveListFile(NativeFile file, uint64_t size, bool fromBeginning);
+/// file's beginning, or else from where the descriptor stands (its end, in
+/// append mode). Where room can only be made by writing past the file's
+/// end, `grownFrom` tells its size before.
+bool ReserveListFile(InPlaceFile* file, uint64_t size, bool fromBeginning);
 /// Ends a regular file written in place from its beginning after `size`
 /// bytes.
 bool EndListFile(NativeFile file, uint64_t size);

@@ -464,7 +464,8 @@ bool OpenListFileInPlace(const std::string& path, InPlaceFile* opened) {
   return true;
 }
 
-bool ReserveListFile(NativeFile file, uint64_t size, bool fromBeginning) {
+bool ReserveListFile(InPlaceFile* opened, uint64_t size, bool fromBeginning) {
+  const NativeFile file = opened->file;
   struct stat status;
   const int flags = fcntl(Descriptor(file), F_GETFL);
   if (fstat(Descriptor(file), &status) != 0 || flags < 0)
@@ -494,6 +495,7 @@ bool ReserveListFile(NativeFile file, uint64_t size, bool fromBeginning) {
   // end have their room, and appending overwrites nothing.
   if (append || end <= status.st_size)
     return true;
+  opened->grownFrom = status.st_size;
   return FillPastEnd(Descriptor(file), status.st_size, end);
 }
 

@@ -361,7 +361,8 @@ bool OpenListFileInPlace(const std::string& path, InPlaceFile* opened) {
   return opened->file != kNoFile;
 }
 
-bool ReserveListFile(NativeFile file, uint64_t size, bool fromBeginning) {
+bool ReserveListFile(InPlaceFile* opened, uint64_t size, bool fromBeginning) {
+  const NativeFile file = opened->file;
   if (!IsRegular(Handle(file)))
     return true;
   FILE_ALLOCATION_INFO allocation;
