@@ -87,4 +87,35 @@ TEST(ParseCommandLine, FlagsAndExplain) {
   }
 }
 
+// The source tree's options are read as "--explain=" is; the extension is
+// ".c" unless one is given, and "--extension=" gives none.
+TEST(ParseCommandLine, SourceTree) {
+  constexpr size_t none = kNoArgument;
+  const struct {
+    std::vector<std::string> arguments;
+    const char* root;
+    const char* extension;
+    const char* exclude;
+    size_t rootArgument, extensionArgument, excludeArgument;
+  } cases[] = {
+      {{"kestrane", "--input=log.txt"}, "", ".c", "", none, none, none},
+      {{"kestrane", "--exclude=b", "--extension=.s", "--root=src"}, "src", ".s", "b", 3, 2, 1},
+      {{"kestrane", "--extension=", "--root=", "--root=x"}, "", "", "", 2, 1, none},
+      {{"kestrane", "x--root=a", "--root", "--exclude", "--input=--root=b"}, "", ".c", "",
+       none, none, none},
+      {{"--root=a", "--extension=.s"}, "", ".s", "", none, 1, none},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    CommandLineOptions options;
+    ParseCommandLine(&options, c.arguments);
+    EXPECT_EQ(c.root, options.rootPath);
+    EXPECT_EQ(c.extension, options.extension);
+    EXPECT_EQ(c.exclude, options.excludePath);
+    EXPECT_EQ(c.rootArgument, options.rootArgument);
+    EXPECT_EQ(c.extensionArgument, options.extensionArgument);
+    EXPECT_EQ(c.excludeArgument, options.excludeArgument);
+  }
+}
+
 }  // namespace
