@@ -891,5 +891,88 @@ class LineRuleTests(ToolTestCase):
                 self.assertList("out.txt", entries)
 
 
+class SourceTreeTests(ToolTestCase):
+    """--root, --extension and --exclude: the listed files checked against the
+    tree. The rules are the unit tests'; these are the options, the messages,
+    what each system's path resolution makes of a link, and the list kept."""
+
+    def make_tree(self):
+        for name in ("tree/src/a.c", "tree/build/gen.c", "outside/x.c"):
+            os.makedirs(self.path(os.path.dirname(name)), exist_ok=True)
+            self.write(name, b"int x;\n")
+        os.symlink("../../outside", self.path("tree/src/sdk"))
+        os.symlink("src/../../outside", self.path("tree/hidden"))
+        os.symlink("../outside/x.c", self.path("tree/evil.c"))
+        os.symlink("loop", self.path("tree/loop"))
+        os.symlink("build", self.path("tree/gen"))
+
+    def assertRefused(self, args, said, folder=None):
+        self.write("list.txt", b"previous\n")
+        self.assertEqual(run(args, folder or self.tmp), (INPUT_FAILED, [said]))
+        self.assertEqual(self.read("list.txt"), b"previous\n")
+        self.assertEqual(self.strays(), [])
+
+    def test_entries_that_are_no_file_of_the_tree_are_refused(self):
+        self.make_tree()
+        cases = [
+            ("src/sdk/x", "leads out of the source tree", None),
+            ("src/sdk/none", "leads out of the source tree", None),  # a missing file there too
+            ("hidden/x", "leads out of the source tree", None),
+            ("evil", "leads out of the source tree",
+             "Wine shows a Linux symbolic link to a file as a plain file, not a reparse point"),
+            ("src/none", "is not a file in the source tree", None),
+            ("loop/a", "is not a file in the source tree", None),
+            ("build/gen", "is in an excluded folder", None),
+            ("gen/gen", "is in an excluded folder", None),
+        ]
+        for entry, why, wine_cannot in cases:
+            with self.subTest(entry):
+                if WINDOWS and wine_cannot:
+                    self.skipTest(wine_cannot)
+                self.write("log.txt", compile_line("src/a.c") + compile_line(entry + ".c"))
+                self.assertRefused(["--input=log.txt", "--output=list.txt", "--root=tree",
+                                    "--exclude=tree/build"],
+                                   'Kestrane error: Input file line 2: "%s" %s' % (entry, why))
+
+    def test_options_and_each_systems_resolution(self):
+        self.make_tree()
+        args = ["--input=log.txt", "--output=list.txt"]
+        # Windows takes ".." before links, and letters in any case.
+        for entry, native in (("src/a", None), ("src/sdk/../a", "leads out of the source tree"),
+                              ("SRC/a", "is not a file in the source tree")):
+            with self.subTest(entry):
+                self.write("log.txt", compile_line(entry + ".c"))
+                if WINDOWS or not native:
+                    self.assertEqual(run(args + ["--root=tree"], self.tmp), (OK, []))
+                    self.assertList("list.txt", [entry])
+                else:
+                    self.assertRefused(args + ["--root=tree"], 'Kestrane error: Input file line 1: '
+                                       '"%s" %s' % (entry, native))
+        # The current folder is the root when none is named; "--extension="
+        # adds nothing; an excluded folder that does not exist excludes
+        # nothing; without the options nothing is checked.
+        self.write("log.txt", compile_line("build/gen.c") + compile_line("src/none.c"))
+        self.assertRefused(args + ["--exclude=tree/none"],
+                           'Kestrane error: Input file line 1: "build/gen" '
+                           'is not a file in the source tree')
+        self.write("tree/log.txt", compile_line("build/gen.c.c"))
+        self.assertEqual(run(["--input=log.txt", "--output=../list.txt", "--extension=",
+                              "--exclude=none"], self.path("tree")), (OK, []))
+        self.assertList("list.txt", ["build/gen.c"])
+        self.assertEqual(run(args, self.tmp), (OK, []))
+        self.assertList("list.txt", ["build/gen", "src/none"])
+
+    def test_root_that_is_no_folder_is_refused_before_the_log_is_read(self):
+        self.make_tree()
+        self.write("log.txt", compile_line("src/a.c"))
+        for root in ("none", "tree/src/a.c", ""):
+            with self.subTest(root):
+                self.assertRefused(["--input=log.txt", "--output=list.txt", "--root=" + root],
+                                   "Kestrane error: Could not open source tree")
+        # A missing log is told first.
+        self.assertEqual(run(["--input=none", "--output=list.txt", "--root=none"], self.tmp),
+                         (INPUT_FAILED, NO_INPUT))
+
+
 if __name__ == "__main__":
     unittest.main()
