@@ -22,6 +22,7 @@ bool SourceTree::Open(const std::string& root, const std::string& extension,
   root_ = root;
   extension_ = extension;
   folders_.clear();
+  cached_ = 0;
   resolvedExclude_.clear();
   NativePath native;
   if (!ToNativePath(root, &native) || Resolve(native, &resolvedRoot_) != PathKind::kFolder)
@@ -57,6 +58,16 @@ const SourceTree::Folder* SourceTree::FolderOf(std::string_view part) {
   if (!ToNativePath(joined, &path) || Resolve(path, &folder.path) != PathKind::kFolder)
     return nullptr;
   folder.refusal = PlaceOf(folder.path);
+  // Spellings of one folder ("src", "src/.", "./src//") are resolved and
+  // kept apart, so a log could make the folders cost as much as its entries:
+  // past a bound they are resolved afresh.
+  const size_t cost = sizeof(*folders_.begin()) + 2 * sizeof(void*) + key_.size() +
+                      folder.path.size() * sizeof(NativePath::value_type);
+  if (cached_ + cost > kMostCached) {
+    folders_.clear();
+    cached_ = 0;
+  }
+  cached_ += cost;
   return &folders_.emplace(key_, std::move(folder)).first->second;
 }
 

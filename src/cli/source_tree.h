@@ -6,6 +6,7 @@
 #ifndef KESTRANE_CLI_SOURCE_TREE_H_
 #define KESTRANE_CLI_SOURCE_TREE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,7 +31,7 @@ using NativePath = std::string;
 ///
 /// Each folder the entries name is resolved once: an entry costs one look at
 /// its own name (lstat) in its resolved folder, and the memory kept is one
-/// path per folder.
+/// path per folder, at most kMostCached bytes in all.
 class SourceTree final : public EntryCheck {
  public:
   /// Resolves the root and the excluded folder; false when `root` does not
@@ -60,7 +61,11 @@ class SourceTree final : public EntryCheck {
   std::string extension_;
   NativePath resolvedRoot_;
   NativePath resolvedExclude_;  // empty when nothing is excluded
+  // The folders resolved so far, by their spelling in the entries, and
+  // about what they cost, in bytes.
   std::unordered_map<std::string, Folder> folders_;
+  size_t cached_ = 0;
+  static constexpr size_t kMostCached = size_t{8} << 20;
   // Reused on every entry, so that a checked entry allocates nothing.
   std::string relative_;
   std::string key_;

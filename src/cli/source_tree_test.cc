@@ -92,6 +92,17 @@ TEST_F(SourceTreeTest, EntriesAgainstTheTree) {
       EXPECT_STREQ(c.refusal, Check(&tree, c.entry));
     }
   }
+  // Spellings of one folder, more than are kept: the folders resolved are
+  // let go and resolved again.
+  for (size_t n = 0; n < 5400; ++n) {
+    std::string spelling;
+    for (size_t i = 0; i < n % 1800; ++i)
+      spelling += "./";
+    spelling += n % 2 ? "src" : "out";
+    for (size_t i = 0; i < n / 1800; ++i)
+      spelling += "/.";
+    ASSERT_STREQ(n % 2 ? nullptr : kLeadsOut, Check(&tree, spelling + (n % 2 ? "/a" : "/x")));
+  }
   // Too long to name a file: refused by its beginning.
   EXPECT_STREQ(kNotAFile, tree.Refusal("src/a", 4097));
 
