@@ -30,7 +30,8 @@ using NativePath = std::string;
 /// passes a folder that cannot be searched, too.
 ///
 /// Each folder the entries name is resolved once: an entry costs one look at
-/// its own name (lstat) in its resolved folder, and the memory kept is one
+/// its own name in its resolved folder (lstat; on Windows its attributes),
+/// and the memory kept is one
 /// path per folder, at most kMostCached bytes in all.
 class SourceTree final : public EntryCheck {
  public:

@@ -17,23 +17,22 @@ const wchar_t kNativeSeparator = L'\\';
 
 namespace {
 
-// Opens `path` only to learn about it; a folder, too.
-HANDLE OpenToLook(const NativePath& path, DWORD flags) {
-  return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+// What an open file is; what is still a reparse point once opened is no
+// link (a deduplicated or cloud file, a volume's mount point).
+PathKind KindOf(HANDLE file) {
+  FILE_ATTRIBUTE_TAG_INFO info;
+  if (GetFileType(file) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandleEx(file, FileAttributeTagInfo, &info, sizeof info))
+    return PathKind::kOther;
+  return info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY ? PathKind::kFolder : PathKind::kFile;
 }
 
-// What an open file is. With `linkAtEnd`, it was opened itself where it is
-// a reparse point; otherwise what remains a reparse point once opened is no
-// link (a deduplicated or cloud file, a volume's mount point).
-PathKind KindOf(HANDLE file, bool linkAtEnd) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info))
-    return PathKind::kOther;
-  if (linkAtEnd && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return PathKind::kLink;
-  return info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? PathKind::kFolder : PathKind::kFile;
+// Whether the system takes `path` for a device: "aux.c" and "nul" in any
+// folder are the devices AUX and NUL to Windows before 11.
+bool IsDevice(const NativePath& path) {
+  wchar_t full[16];  // more than any device's "\\.\NAME"
+  const DWORD length = GetFullPathNameW(path.c_str(), 16, full, nullptr);
+  return length > 0 && length < 16 && std::wstring_view(full, length).substr(0, 4) == L"\\\\.\\";
 }
 
 // The final path of an open file, without the "\\?\" that the system puts
@@ -76,20 +75,27 @@ bool ToNativePath(std::string_view path, NativePath* native) {
                              length) == length;
 }
 
+// The attributes alone, which are a link's own where the path ends in one:
+// no handle is opened, which costs several times as much.
 PathKind LookAt(const NativePath& path) {
-  const HANDLE file = OpenToLook(path, FILE_FLAG_OPEN_REPARSE_POINT);
-  if (file == INVALID_HANDLE_VALUE)
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
     return PathKind::kMissing;
-  const PathKind kind = KindOf(file, true);
-  CloseHandle(file);
-  return kind;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return PathKind::kLink;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    return PathKind::kFolder;
+  return IsDevice(path) ? PathKind::kOther : PathKind::kFile;
 }
 
 PathKind Resolve(const NativePath& path, NativePath* resolved) {
-  const HANDLE file = OpenToLook(path, 0);
+  const HANDLE file =
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return PathKind::kMissing;
-  PathKind kind = KindOf(file, false);
+  PathKind kind = KindOf(file);
   if (!FinalPath(file, resolved))
     kind = PathKind::kMissing;
   CloseHandle(file);

@@ -937,17 +937,21 @@ class SourceTreeTests(ToolTestCase):
     def test_options_and_each_systems_resolution(self):
         self.make_tree()
         args = ["--input=log.txt", "--output=list.txt"]
-        # Windows takes ".." before links, and letters in any case.
-        for entry, native in (("src/a", None), ("src/sdk/../a", "leads out of the source tree"),
-                              ("SRC/a", "is not a file in the source tree")):
+        # Windows takes ".." before links, letters in any case, and "aux.c"
+        # for a device.
+        self.write("tree/src/aux.c", b"")
+        not_a_file, leads_out = "is not a file in the source tree", "leads out of the source tree"
+        for entry, native, windows in (("src/a", None, None), ("src/sdk/../a", leads_out, None),
+                                       ("SRC/a", not_a_file, None), ("src/aux", None, not_a_file)):
             with self.subTest(entry):
                 self.write("log.txt", compile_line(entry + ".c"))
-                if WINDOWS or not native:
+                why = windows if WINDOWS else native
+                if why:
+                    self.assertRefused(args + ["--root=tree"], 'Kestrane error: Input file line 1: '
+                                       '"%s" %s' % (entry, why))
+                else:
                     self.assertEqual(run(args + ["--root=tree"], self.tmp), (OK, []))
                     self.assertList("list.txt", [entry])
-                else:
-                    self.assertRefused(args + ["--root=tree"], 'Kestrane error: Input file line 1: '
-                                       '"%s" %s' % (entry, native))
         # The current folder is the root when none is named; "--extension="
         # adds nothing; an excluded folder that does not exist excludes
         # nothing; without the options nothing is checked.
