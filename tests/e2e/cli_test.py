@@ -985,5 +985,24 @@ class SourceTreeTests(ToolTestCase):
                          (INPUT_FAILED, NO_INPUT))
 
 
+    def test_names_are_taken_in_the_code_page(self):
+        # A folder the code page cannot carry is refused, never taken for its
+        # look-alike; an entry is bytes in the code page.
+        for root in ("ł", "l"):
+            os.makedirs(self.path(root + "/src"))
+            for name in ("a.c", "ł.c"):
+                self.write("%s/src/%s" % (root, name), b"")
+        self.write("log.txt", compile_line("src/a.c") + compile_line("src/ł.c"))
+        args = ["--input=log.txt", "--output=list.txt"]
+        if not carried("ł"):
+            for option in ("--root=ł", "--exclude=ł"):
+                self.assertRefused(args + [option], "Kestrane error: Could not open source tree")
+        if CODE_PAGE:
+            self.assertRefused(args + ["--root=l"], 'Kestrane error: Input file line 2: '
+                               '"src/\\xC5\\x82" is not a file in the source tree')
+        else:
+            self.assertEqual(run(args + ["--root=ł"], self.tmp), (OK, []))
+            self.assertList("list.txt", ["src/a", "src/ł"])
+
 if __name__ == "__main__":
     unittest.main()
