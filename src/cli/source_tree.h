@@ -31,8 +31,7 @@ using NativePath = std::string;
 ///
 /// Each folder the entries name is resolved once: an entry costs one look at
 /// its own name in its resolved folder (lstat; on Windows its attributes),
-/// and the memory kept is one
-/// path per folder, at most kMostCached bytes in all.
+/// and the memory kept is one path per folder, kMostCached bytes at most.
 class SourceTree final : public EntryCheck {
  public:
   /// Resolves the root and the excluded folder; false when `root` does not
@@ -44,8 +43,8 @@ class SourceTree final : public EntryCheck {
 
  private:
   struct Folder {
-    NativePath path;  // every link resolved
-    const char* refusal;  // PlaceOf(path)
+    NativePath path;                // every link resolved
+    const char* refusal = nullptr;  // PlaceOf(path)
   };
   // Why no source file may lie at the resolved path: outside the root, or in
   // the excluded folder; null where one may.
