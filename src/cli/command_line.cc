@@ -20,6 +20,16 @@ void ReadOption(const std::vector<std::string>& arguments,
   }
 }
 
+// Sets `*value` from argument `i` if it begins with `prefix` and no earlier
+// one did.
+void ReadPrefixed(const std::string& argument, size_t i, std::string_view prefix,
+                  std::string* value, size_t* index) {
+  if (*index == kNoArgument && argument.compare(0, prefix.size(), prefix) == 0) {
+    value->assign(argument, prefix.size(), std::string::npos);
+    *index = i;
+  }
+}
+
 }  // namespace
 
 void ParseCommandLine(CommandLineOptions* options,
@@ -28,15 +38,14 @@ void ParseCommandLine(CommandLineOptions* options,
              &options->inputArgument);
   ReadOption(arguments, "--output", 9, &options->outputPath,
              &options->outputArgument);
-  constexpr std::string_view kExplain = "--explain=";
   for (size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     options->strict = options->strict || argument == "--strict";
     options->allowBlanks = options->allowBlanks || argument == "--allow-blanks";
-    if (options->explainArgument == kNoArgument &&
-        argument.compare(0, kExplain.size(), kExplain) == 0) {
-      options->explainPath = argument.substr(kExplain.size());
-      options->explainArgument = i;
-    }
+    ReadPrefixed(argument, i, "--explain=", &options->explainPath, &options->explainArgument);
+    ReadPrefixed(argument, i, "--root=", &options->rootPath, &options->rootArgument);
+    ReadPrefixed(argument, i, "--extension=", &options->extension,
+                 &options->extensionArgument);
+    ReadPrefixed(argument, i, "--exclude=", &options->excludePath, &options->excludeArgument);
   }
 }

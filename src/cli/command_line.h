@@ -25,6 +25,15 @@ struct CommandLineOptions {
   // kNoArgument when none names it.
   std::string explainPath;
   size_t explainArgument = kNoArgument;
+  // "--root=DIR", "--extension=EXT", "--exclude=DIR": the listed files are
+  // checked against the source tree (source_tree.h) when any of them is
+  // given. Each argument is kNoArgument when none names it.
+  std::string rootPath;
+  size_t rootArgument = kNoArgument;
+  std::string extension = ".c";  // what the build puts after each entry
+  size_t extensionArgument = kNoArgument;
+  std::string excludePath;
+  size_t excludeArgument = kNoArgument;
 };
 
 /// Fills `options` from `arguments`, the whole argument vector with the program
@@ -34,9 +43,10 @@ struct CommandLineOptions {
 /// argument too short to hold a path leaves the path as it was, and later
 /// arguments are not consulted. The option's argument is recorded even when it
 /// yields no path. "--strict" and "--allow-blanks" count only as arguments of
-/// their own, "--explain=" only at an argument's beginning, after the program
-/// path; the first argument that begins with it names the file. Everything
-/// else is ignored.
+/// their own; "--explain=", "--root=", "--extension=" and "--exclude=" only
+/// at an argument's beginning, after the program path: the first argument
+/// that begins with one gives its value, the rest of that argument.
+/// Everything else is ignored.
 void ParseCommandLine(CommandLineOptions* options,
                       const std::vector<std::string>& arguments);
 

@@ -54,27 +54,38 @@ TEST(ParseCommandLine, Options) {
 }
 
 // "--strict" and "--allow-blanks" are arguments of their own, after the
-// program path; the first argument that begins with "--explain=" names the
-// explanation's file.
-TEST(ParseCommandLine, FlagsAndExplain) {
+// program path; the first argument that begins with "--explain=", "--root=",
+// "--extension=" or "--exclude=" gives that option's value. The extension is
+// ".c" unless one is given, and "--extension=" gives none.
+TEST(ParseCommandLine, FlagsAndValues) {
+  constexpr size_t none = kNoArgument;
   const struct {
     std::vector<std::string> arguments;
     bool strict;
     bool allowBlanks;
     const char* explainPath;
     size_t explainArgument;
+    const char* root = "";
+    const char* extension = ".c";
+    const char* exclude = "";
+    size_t rootArgument = none, extensionArgument = none, excludeArgument = none;
   } cases[] = {
-      {{"kestrane", "--input=log.txt", "--strict"}, true, false, "", kNoArgument},
+      {{"kestrane", "--input=log.txt", "--strict"}, true, false, "", none},
       {{"kestrane", "--strict", "--allow-blanks", "--explain=why.txt"}, true, true, "why.txt", 3},
-      {{"kestrane", "--strict=yes", "x--strict", "--input=--strict"}, false, false, "",
-       kNoArgument},
+      {{"kestrane", "--strict=yes", "x--strict", "--input=--strict"}, false, false, "", none},
       {{"kestrane", "--explain=a", "--explain=b"}, false, false, "a", 1},
       {{"kestrane", "--explain="}, false, false, "", 1},
-      {{"kestrane", "x--explain=a", "--allow-blanks=yes", "--explain"}, false, false, "",
-       kNoArgument},
+      {{"kestrane", "x--explain=a", "--allow-blanks=yes", "--explain"}, false, false, "", none},
+      {{"kestrane", "--exclude=b", "--extension=.s", "--root=src"}, false, false, "", none,
+       "src", ".s", "b", 3, 2, 1},
+      {{"kestrane", "--extension=", "--root=", "--root=x"}, false, false, "", none, "", "", "",
+       2, 1, none},
+      {{"kestrane", "x--root=a", "--root", "--exclude", "--input=--root=b"}, false, false, "",
+       none},
       // The program path.
-      {{"--strict", "--input=log.txt"}, false, false, "", kNoArgument},
-      {{"--explain=a", "--allow-blanks"}, false, true, "", kNoArgument},
+      {{"--strict", "--input=log.txt"}, false, false, "", none},
+      {{"--explain=a", "--allow-blanks"}, false, true, "", none},
+      {{"--root=a", "--extension=.s"}, false, false, "", none, "", ".s", "", none, 1, none},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
@@ -84,6 +95,12 @@ TEST(ParseCommandLine, FlagsAndExplain) {
     EXPECT_EQ(c.allowBlanks, options.allowBlanks);
     EXPECT_EQ(c.explainPath, options.explainPath);
     EXPECT_EQ(c.explainArgument, options.explainArgument);
+    EXPECT_EQ(c.root, options.rootPath);
+    EXPECT_EQ(c.extension, options.extension);
+    EXPECT_EQ(c.exclude, options.excludePath);
+    EXPECT_EQ(c.rootArgument, options.rootArgument);
+    EXPECT_EQ(c.extensionArgument, options.extensionArgument);
+    EXPECT_EQ(c.excludeArgument, options.excludeArgument);
   }
 }
 

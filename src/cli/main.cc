@@ -8,6 +8,7 @@
 #include "cli/command_line.h"
 #include "cli/file_identity.h"
 #include "cli/list_file.h"
+#include "cli/source_tree.h"
 #include "cli/typed_argument.h"
 #include "identity/banner.h"
 #include "scan/scan.h"
@@ -79,6 +80,20 @@ int main(int argc, char* argv[]) {
   if (!ArgumentIsAsTyped(arguments, options.inputArgument) ||
       !input.Open(options.inputPath))
     return Fail("Could not open input file", kInputFailed);
+  // The listed files are checked against the source tree when any of its
+  // options is given, the current folder being the root unless one is named.
+  // Its folders are resolved before anything is written.
+  SourceTree tree;
+  const bool checkTree = options.rootArgument != kNoArgument ||
+                         options.extensionArgument != kNoArgument ||
+                         options.excludeArgument != kNoArgument;
+  if (checkTree &&
+      !(ArgumentIsAsTyped(arguments, options.rootArgument) &&
+        ArgumentIsAsTyped(arguments, options.extensionArgument) &&
+        ArgumentIsAsTyped(arguments, options.excludeArgument) &&
+        tree.Open(options.rootArgument != kNoArgument ? options.rootPath : ".",
+                  options.extension, options.excludePath)))
+    return Fail("Could not open source tree", kInputFailed);
   // The list goes into a temporary file while the log is read, or is kept in
   // memory until then; either way the log is closed before the list takes
   // its place, so both may name the same file. Whatever fails, the file that
@@ -92,6 +107,7 @@ int main(int argc, char* argv[]) {
   ScanOptions scanOptions;
   scanOptions.strict = options.strict;
   scanOptions.allowBlanks = options.allowBlanks;
+  scanOptions.check = checkTree ? &tree : nullptr;
   // The lines left out are told in a file of their own, written whole or
   // not at all, as the list is, and only where the list is.
   const bool explain = options.explainArgument != kNoArgument;

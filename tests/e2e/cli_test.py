@@ -1054,5 +1054,82 @@ class LineRuleTests(ToolTestCase):
                 self.assertList("out.txt", entries)
 
 
+class SourceTreeTests(ToolTestCase):
+    """--root, --extension and --exclude: the messages, the list kept on a
+    refusal, and what each system's path resolution makes of a path. The
+    rules themselves are the unit tests'."""
+
+    ARGS = ["--input=log.txt", "--output=list.txt"]
+
+    def setUp(self):
+        super().setUp()
+        for name in ("tree/src/a.c", "tree/src/aux.c", "tree/build/gen.c", "outside/x.c"):
+            os.makedirs(self.path(os.path.dirname(name)), exist_ok=True)
+            self.write(name, b"")
+        os.symlink("../../outside", self.path("tree/src/sdk"))
+        os.symlink("src/../../outside", self.path("tree/hidden"))
+
+    def assertRefused(self, args, said):
+        self.write("list.txt", b"previous\n")
+        self.assertEqual(run(args, self.tmp), (INPUT_FAILED, ["Kestrane error: " + said]))
+        self.assertEqual(self.read("list.txt"), b"previous\n")
+        self.assertEqual(self.strays(), [])
+
+    def test_entries_against_the_tree(self):
+        out, no_file = "leads out of the source tree", "is not a file in the source tree"
+        # (entry, refusal natively, on Windows): Windows takes ".." before
+        # links, letters in any case, and "aux.c" for the device AUX.
+        cases = [("src/a", None, None), ("src/sdk/x", out, out), ("src/sdk/none", out, out),
+                 ("hidden/x", out, out), ("src/none", no_file, no_file),
+                 ("build/gen", "is in an excluded folder", "is in an excluded folder"),
+                 ("src/sdk/../a", out, None), ("SRC/a", no_file, None), ("src/aux", None, no_file)]
+        for entry, native, windows in cases:
+            with self.subTest(entry):
+                self.write("log.txt", compile_line("src/a.c") + compile_line(entry + ".c"))
+                args = self.ARGS + ["--root=tree", "--exclude=tree/build"]
+                why = windows if WINDOWS else native
+                if why:
+                    self.assertRefused(args, 'Input file line 2: "%s" %s' % (entry, why))
+                else:
+                    self.assertEqual(run(args, self.tmp), (OK, []))
+                    self.assertList("list.txt", ["src/a", entry])
+
+    def test_options(self):
+        # The current folder is the root when none is named; "--extension="
+        # adds nothing; an excluded folder that does not exist excludes
+        # nothing; without the options nothing is checked.
+        self.write("log.txt", compile_line("build/gen.c.c"))
+        self.assertRefused(self.ARGS + ["--extension="],
+                           'Input file line 1: "build/gen.c" is not a file in the source tree')
+        self.write("tree/log.txt", compile_line("build/gen.c.c"))
+        self.assertEqual(run(self.ARGS + ["--extension=", "--exclude=none"], self.path("tree")),
+                         (OK, []))
+        self.assertEqual(self.read("tree/list.txt"), list_bytes(["build/gen.c"]))
+        self.assertEqual(run(self.ARGS, self.tmp), (OK, []))
+        # A root that is no folder is refused before the log is read; a
+        # missing log is told first.
+        for root in ("none", "tree/src/a.c", ""):
+            with self.subTest(root):
+                self.assertRefused(self.ARGS + ["--root=" + root], "Could not open source tree")
+        self.assertEqual(run(["--input=none", "--output=list.txt", "--root=none"], self.tmp),
+                         (INPUT_FAILED, NO_INPUT))
+
+    def test_names_are_taken_in_the_code_page(self):
+        # A folder the code page cannot carry is refused, never taken for its
+        # look-alike; an entry is bytes in the code page.
+        for root in ("ł", "l"):
+            os.makedirs(self.path(root + "/src"))
+            self.write(root + "/src/ł.c", b"")
+        self.write("log.txt", compile_line("src/ł.c"))
+        if not carried("ł"):
+            for option in ("--root=ł", "--exclude=ł"):
+                self.assertRefused(self.ARGS + [option], "Could not open source tree")
+        if CODE_PAGE:
+            self.assertRefused(self.ARGS + ["--root=l"], 'Input file line 1: "src/\\xC5\\x82" '
+                               'is not a file in the source tree')
+        else:
+            self.assertEqual(run(self.ARGS + ["--root=ł"], self.tmp), (OK, []))
+            self.assertList("list.txt", ["src/ł"])
+
 if __name__ == "__main__":
     unittest.main()
