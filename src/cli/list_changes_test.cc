@@ -109,10 +109,9 @@ TEST(CompareLists, AgainstPlainLcs) {
     EXPECT_EQ(newList.size() - common, comparison.added + comparison.moved);
 
     // Applied: the entries added and moved in their new places, the old
-    // entries neither removed nor moved in order in the others.
+    // entries neither removed nor moved, in order, in the places left.
     std::vector<bool> taken(oldList.size());
-    std::vector<bool> placed(newList.size());
-    Entries applied(newList.size());
+    Entries applied(newList.size());  // a null view: a place left
     std::map<std::string_view, std::vector<uint64_t>> removedAt, addedAt;
     std::map<std::string_view, std::vector<std::pair<uint64_t, uint64_t>>> moves;
     for (const ListChange& change : comparison.changes) {
@@ -123,19 +122,18 @@ TEST(CompareLists, AgainstPlainLcs) {
       }
       if (change.kind != ListChange::kRemoved) {
         applied.at(change.newPosition - 1) = change.entry;
-        placed[change.newPosition - 1] = true;
         addedAt[change.entry].push_back(change.newPosition);
       }
       if (change.kind == ListChange::kMoved)
         moves[change.entry].push_back({change.newPosition, change.oldPosition});
     }
-    for (size_t i = 0, j = 0; i < oldList.size(); ++i) {
+    auto left = applied.begin();
+    for (size_t i = 0; i < oldList.size(); ++i) {
       if (taken[i])
         continue;
-      while (j < placed.size() && placed[j])
-        ++j;
-      ASSERT_LT(j, placed.size());
-      applied[j++] = oldList[i];
+      left = std::find(left, applied.end(), std::string_view());
+      ASSERT_NE(applied.end(), left);
+      *left = oldList[i];
     }
     EXPECT_EQ(newList, applied);
     for (auto& [entry, added] : addedAt) {
