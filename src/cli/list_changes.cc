@@ -5,15 +5,11 @@
 
 #include "scan/scan.h"
 
-namespace {
-
 // Entries are compared through 64-bit hashes of their texts, so that the
-// search's inner loop compares integers. Two different texts with one hash
-// would be taken for one: the report could then miss a change, or call an
-// addition and a removal of different texts a move. That makes the report
-// less exact, never the list wrong: the list is the scan's, and whether it
-// changed at all is decided by comparing its bytes, not here.
-uint64_t EntryHash(std::string_view entry) {
+// search's inner loop compares integers, and two entries whose hashes agree
+// through their texts as well: a supplier's log can be written to give
+// entries whose hashes collide, and the report must not then hide a change.
+uint64_t ListEntryHash(std::string_view entry) {
   constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15u;  // odd: a bijection
   uint64_t h = uint64_t{entry.size()} * kMultiplier;
   const char* p = entry.data();
@@ -41,10 +37,12 @@ uint64_t EntryHash(std::string_view entry) {
   return h;
 }
 
+namespace {
+
 std::vector<uint64_t> EntryHashes(const std::string_view* entries, size_t count) {
   std::vector<uint64_t> hashes(count);
   for (size_t i = 0; i < count; ++i)
-    hashes[i] = EntryHash(entries[i]);
+    hashes[i] = ListEntryHash(entries[i]);
   return hashes;
 }
 
@@ -66,11 +64,22 @@ class Frontier {
   Index centre_;
 };
 
-// The part of both lists still to compare: old entries a[0, n), new b[0, m).
+// Both lists' entries from some place on: the old ones' hashes and texts,
+// and the new ones'.
+struct Lists {
+  const uint64_t* aHash;
+  const std::string_view* aText;
+  const uint64_t* bHash;
+  const std::string_view* bText;
+
+  bool Same(Index i, Index j) const { return aHash[i] == bHash[j] && aText[i] == bText[j]; }
+  Lists From(Index i, Index j) const { return {aHash + i, aText + i, bHash + j, bText + j}; }
+};
+
+// The part of both lists still to compare: old entries [0, n), new [0, m).
 struct Box {
-  const uint64_t* a;
+  Lists lists;
   Index n;
-  const uint64_t* b;
   Index m;
 };
 
@@ -110,10 +119,10 @@ bool Extend(const Box& box, Index d, Frontier& v, Frontier& other, Index otherD,
     }
     Index y = x - k;
     if (kBackward) {
-      while (x < n && y < m && box.a[n - 1 - x] == box.b[m - 1 - y])
+      while (x < n && y < m && box.lists.Same(n - 1 - x, m - 1 - y))
         ++x, ++y;
     } else {
-      while (x < n && y < m && box.a[x] == box.b[y])
+      while (x < n && y < m && box.lists.Same(x, y))
         ++x, ++y;
     }
     v[k] = x;
@@ -161,6 +170,7 @@ bool SplitPlace(const Box& box, Index maxEdits, Frontier& forward, Frontier& bac
 // or that of the new list added.
 struct Edit {
   uint64_t hash;
+  std::string_view text;
   size_t index;
   bool added;
 };
@@ -171,25 +181,25 @@ struct Edit {
 // Each split halves the edits left, so the recursion is about log2(D) deep.
 class EditScript {
  public:
-  EditScript(const uint64_t* a, const uint64_t* b, Index maxEdits)
-      : a_(a), b_(b), maxEdits_(maxEdits), forward_((maxEdits + 1) / 2), backward_((maxEdits + 1) / 2) {}
+  EditScript(const Lists& lists, Index maxEdits)
+      : lists_(lists), maxEdits_(maxEdits), forward_((maxEdits + 1) / 2), backward_((maxEdits + 1) / 2) {}
 
   // Appends the script for old entries [a0, a1) and new [b0, b1); false when
   // it needs more than maxEdits edits (only the whole lists can: a part needs
   // fewer than the whole).
   bool Build(Index a0, Index a1, Index b0, Index b1) {
-    while (a0 < a1 && b0 < b1 && a_[a0] == b_[b0])
+    while (a0 < a1 && b0 < b1 && lists_.Same(a0, b0))
       ++a0, ++b0;
-    while (a0 < a1 && b0 < b1 && a_[a1 - 1] == b_[b1 - 1])
+    while (a0 < a1 && b0 < b1 && lists_.Same(a1 - 1, b1 - 1))
       --a1, --b1;
     if (a0 == a1 || b0 == b1) {
       for (Index i = a0; i < a1; ++i)
-        edits.push_back({a_[i], static_cast<size_t>(i), false});
+        edits.push_back({lists_.aHash[i], lists_.aText[i], static_cast<size_t>(i), false});
       for (Index j = b0; j < b1; ++j)
-        edits.push_back({b_[j], static_cast<size_t>(j), true});
+        edits.push_back({lists_.bHash[j], lists_.bText[j], static_cast<size_t>(j), true});
       return true;
     }
-    const Box box = {a_ + a0, a1 - a0, b_ + b0, b1 - b0};
+    const Box box = {lists_.From(a0, b0), a1 - a0, b1 - b0};
     Index x = 0;
     Index y = 0;
     if (!SplitPlace(box, maxEdits_, forward_, backward_, &x, &y))
@@ -200,8 +210,7 @@ class EditScript {
   std::vector<Edit> edits;
 
  private:
-  const uint64_t* a_;
-  const uint64_t* b_;
+  Lists lists_;
   Index maxEdits_;
   Frontier forward_;
   Frontier backward_;
@@ -214,16 +223,15 @@ std::vector<size_t> PairMoves(const std::vector<Edit>& edits) {
   std::vector<size_t> additions;
   for (size_t i = 0; i < edits.size(); ++i)
     (edits[i].added ? additions : removals).push_back(i);
-  const auto byHash = [&edits](size_t l, size_t r) { return edits[l].hash < edits[r].hash; };
-  std::stable_sort(removals.begin(), removals.end(), byHash);
-  std::stable_sort(additions.begin(), additions.end(), byHash);
+  const auto key = [&edits](size_t i) { return std::make_pair(edits[i].hash, edits[i].text); };
+  const auto byText = [&key](size_t l, size_t r) { return key(l) < key(r); };
+  std::stable_sort(removals.begin(), removals.end(), byText);
+  std::stable_sort(additions.begin(), additions.end(), byText);
   std::vector<size_t> partner(edits.size(), edits.size());
   for (size_t r = 0, s = 0; r < removals.size() && s < additions.size();) {
-    const uint64_t removed = edits[removals[r]].hash;
-    const uint64_t added = edits[additions[s]].hash;
-    if (removed < added) {
+    if (byText(removals[r], additions[s])) {
       ++r;
-    } else if (added < removed) {
+    } else if (byText(additions[s], removals[r])) {
       ++s;
     } else {
       partner[removals[r]] = additions[s];
@@ -234,8 +242,10 @@ std::vector<size_t> PairMoves(const std::vector<Edit>& edits) {
   return partner;
 }
 
-// Past the limit: the entries each list has beyond the other, as multisets.
-// The hashes are sorted in place; they are not needed after.
+// Past the limit: the entries each list has beyond the other, as multisets
+// of their hashes (texts whose hashes collide count as one: the report then
+// says only that there are too many changes to tell). The hashes are sorted
+// in place; they are not needed after.
 void CountDifferences(std::vector<uint64_t>& oldHashes, std::vector<uint64_t>& newHashes,
                       ListComparison* result) {
   std::sort(oldHashes.begin(), oldHashes.end());
@@ -300,8 +310,9 @@ ListComparison CompareLists(const std::vector<std::string_view>& oldList,
   bool withinLimit = (n > m ? n - m : m - n) <= limit;
   std::vector<Edit> edits;
   if (withinLimit) {
-    EditScript script(oldHashes.data(), newHashes.data(),
-                      static_cast<Index>(std::min(limit, uint64_t{n + m})));
+    const Lists lists = {oldHashes.data(), oldList.data() + begin, newHashes.data(),
+                         newList.data() + begin};
+    EditScript script(lists, static_cast<Index>(std::min(limit, uint64_t{n + m})));
     withinLimit = script.Build(0, static_cast<Index>(n), 0, static_cast<Index>(m));
     edits.swap(script.edits);
   }
@@ -321,11 +332,11 @@ ListComparison CompareLists(const std::vector<std::string_view>& oldList,
         continue;  // told with its addition
       change.kind = ListChange::kRemoved;
       change.oldPosition = at + 1;
-      change.entry = oldList[at];
+      change.entry = edit.text;
       ++result.removed;
     } else {
       change.newPosition = at + 1;
-      change.entry = newList[at];
+      change.entry = edit.text;
       if (partner[i] != edits.size()) {
         change.kind = ListChange::kMoved;
         change.oldPosition = begin + edits[partner[i]].index + 1;

@@ -49,7 +49,8 @@ struct ListComparison {
   /// The changes of each kind. With `overLimit`, `added` and `removed` count
   /// instead the entries of the new list that the old one lacks and those of
   /// the old that the new one lacks, as multisets (each text as many times as
-  /// it stands), and `moved` is 0.
+  /// it stands; texts are told apart there by their hashes alone), and
+  /// `moved` is 0.
   uint64_t added = 0;
   uint64_t removed = 0;
   uint64_t moved = 0;
@@ -57,6 +58,10 @@ struct ListComparison {
   bool overLimit = false;
   uint64_t limit = kEditLimit;
 };
+
+/// The 64-bit hash that entries are compared by first; two entries are the
+/// same only when their texts are.
+uint64_t ListEntryHash(std::string_view entry);
 
 /// Compares the entries of the old list with those of the new one. Time
 /// about (N + M) + D squared for lists of N and M entries that a script of D

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/list_changes.h"
+#include "scan/scan.h"
 
 namespace {
 
@@ -69,6 +71,45 @@ TEST(ListChangesText, PastTheLimit) {
   // Past it the counts are of multisets: moves do not count, duplicates do.
   EXPECT_EQ("more than 1 changes: 2 added, 0 removed\n",
             ListChangesText(CompareLists({"a", "b", "c", "a"}, {"c", "a", "b", "a", "a", "d"}, 1)));
+}
+
+// Entries whose hashes collide are told apart by their texts, so that a log
+// written to collide cannot hide a change. Texts of two 8-byte words collide
+// when their second words differ as the hash's states after the first words
+// do: each word is xor-ed into the state before a bijection.
+TEST(CompareLists, CollidingHashes) {
+  const auto stateAfter = [](const char* word) {
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+    uint64_t w;
+    std::memcpy(&w, word, 8);
+    uint64_t h = (16 * kMultiplier ^ w) * kMultiplier;
+    return h ^ (h >> 32);
+  };
+  const std::string x = "App/Src/main_c00";
+  std::string y = "Drivers/main_c00";
+  uint64_t second;
+  std::memcpy(&second, y.data() + 8, 8);
+  second ^= stateAfter("App/Src/") ^ stateAfter("Drivers/");
+  std::memcpy(&y[8], &second, 8);
+  ASSERT_EQ(ListEntryHash(x), ListEntryHash(y));
+
+  const struct {
+    Entries oldList;
+    Entries newList;
+    const char* report;  // with the colliding text shown as ...
+  } cases[] = {
+      {{x}, {y}, "-\t1\tX\n+\t1\tY\n"},
+      {{x, "B"}, {"B", y}, "-\t1\tX\n+\t2\tY\n"},
+      {{x, "A", "B"}, {"A", "B", y}, "-\t1\tX\n+\t3\tY\n"},  // no move
+  };
+  for (const auto& c : cases) {
+    std::string report = ListChangesText(CompareLists(c.oldList, c.newList));
+    for (const auto& [text, shown] : {std::make_pair(ShownText(x, x.size()), "X"),
+                                      std::make_pair(ShownText(y, y.size()), "Y")})
+      for (size_t at; (at = report.find(text)) != std::string::npos;)
+        report.replace(at, text.size(), shown);
+    EXPECT_EQ(c.report, report);
+  }
 }
 
 // The longest common subsequence's length, the plain way.
