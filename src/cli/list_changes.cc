@@ -182,7 +182,10 @@ struct Edit {
 class EditScript {
  public:
   EditScript(const Lists& lists, Index maxEdits)
-      : lists_(lists), maxEdits_(maxEdits), forward_((maxEdits + 1) / 2), backward_((maxEdits + 1) / 2) {}
+      : lists_(lists),
+        maxEdits_(maxEdits),
+        forward_((maxEdits + 1) / 2),
+        backward_((maxEdits + 1) / 2) {}
 
   // Appends the script for old entries [a0, a1) and new [b0, b1); false when
   // it needs more than maxEdits edits (only the whole lists can: a part needs

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "cli/list_changes.h"
-#include "scan/scan.h"
 
 namespace {
 
@@ -43,7 +42,8 @@ TEST(ListChangesText, Report) {
       {"App/main\nDrivers/uart\n", "App/main\nDrivers/uart\n", ""},
       {"App/main\r\nDrivers/uart\r\n", "App/main\nDrivers/uart", ""},
       // One added, one removed and one moved, the common entries unique.
-      {"A\nDrivers/uart\nC\nMiddleware/lwip/tcp\nD\nE\n", "A\nC\nD\nDrivers/uart\nApp/watchdog\nE\n",
+      {"A\nDrivers/uart\nC\nMiddleware/lwip/tcp\nD\nE\n",
+       "A\nC\nD\nDrivers/uart\nApp/watchdog\nE\n",
        "-\t4\t\"Middleware/lwip/tcp\"\n~\t4\t2\t\"Drivers/uart\"\n+\t5\t\"App/watchdog\"\n"},
       // Duplicates count as they stand.
       {"A\nB\n", "A\nB\nA\n", "+\t3\t\"A\"\n"},
@@ -57,20 +57,16 @@ TEST(ListChangesText, Report) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::make_pair(c.oldText, c.newText)));
-    EXPECT_EQ(c.report, ListChangesText(CompareLists(ListEntries(c.oldText), ListEntries(c.newText))));
+    const ListComparison comparison = CompareLists(ListEntries(c.oldText), ListEntries(c.newText));
+    EXPECT_EQ(c.report, ListChangesText(comparison));
   }
 }
 
+// Past the limit (four edits here), what each list has beyond the other, as
+// multisets: moves do not count, duplicates do.
 TEST(ListChangesText, PastTheLimit) {
-  // Three edits: within a limit of 3, past one of 2.
-  const Entries oldList = {"a", "b", "c", "d"};
-  const Entries newList = {"b", "c", "d", "e", "f"};
-  EXPECT_EQ("-\t1\t\"a\"\n+\t4\t\"e\"\n+\t5\t\"f\"\n", ListChangesText(CompareLists(oldList, newList, 3)));
-  EXPECT_EQ("more than 2 changes: 2 added, 1 removed\n",
-            ListChangesText(CompareLists(oldList, newList, 2)));
-  // Past it the counts are of multisets: moves do not count, duplicates do.
-  EXPECT_EQ("more than 1 changes: 2 added, 0 removed\n",
-            ListChangesText(CompareLists({"a", "b", "c", "a"}, {"c", "a", "b", "a", "a", "d"}, 1)));
+  EXPECT_EQ("more than 3 changes: 2 added, 0 removed\n",
+            ListChangesText(CompareLists({"a", "b", "c", "a"}, {"c", "a", "b", "a", "a", "d"}, 3)));
 }
 
 // Entries whose hashes collide are told apart by their texts, so that a log
@@ -93,22 +89,14 @@ TEST(CompareLists, CollidingHashes) {
   std::memcpy(&y[8], &second, 8);
   ASSERT_EQ(ListEntryHash(x), ListEntryHash(y));
 
-  const struct {
-    Entries oldList;
-    Entries newList;
-    const char* report;  // with the colliding text shown as ...
-  } cases[] = {
-      {{x}, {y}, "-\t1\tX\n+\t1\tY\n"},
-      {{x, "B"}, {"B", y}, "-\t1\tX\n+\t2\tY\n"},
-      {{x, "A", "B"}, {"A", "B", y}, "-\t1\tX\n+\t3\tY\n"},  // no move
-  };
-  for (const auto& c : cases) {
-    std::string report = ListChangesText(CompareLists(c.oldList, c.newList));
-    for (const auto& [text, shown] : {std::make_pair(ShownText(x, x.size()), "X"),
-                                      std::make_pair(ShownText(y, y.size()), "Y")})
-      for (size_t at; (at = report.find(text)) != std::string::npos;)
-        report.replace(at, text.size(), shown);
-    EXPECT_EQ(c.report, report);
+  // Each an addition and a removal, not a common entry nor a move.
+  const std::pair<Entries, Entries> cases[] = {
+      {{x}, {y}}, {{x, "B"}, {"B", y}}, {{x, "A", "B"}, {"A", "B", y}}};
+  for (const auto& [oldList, newList] : cases) {
+    const ListComparison comparison = CompareLists(oldList, newList);
+    EXPECT_EQ(1u, comparison.added);
+    EXPECT_EQ(1u, comparison.removed);
+    EXPECT_EQ(0u, comparison.moved);
   }
 }
 
@@ -117,7 +105,8 @@ size_t CommonLength(const Entries& a, const Entries& b) {
   std::vector<std::vector<size_t>> length(a.size() + 1, std::vector<size_t>(b.size() + 1));
   for (size_t i = a.size(); i-- > 0;)
     for (size_t j = b.size(); j-- > 0;)
-      length[i][j] = a[i] == b[j] ? length[i + 1][j + 1] + 1 : std::max(length[i + 1][j], length[i][j + 1]);
+      length[i][j] = a[i] == b[j] ? length[i + 1][j + 1] + 1
+                                  : std::max(length[i + 1][j], length[i][j + 1]);
   return length[0][0];
 }
 
@@ -128,7 +117,9 @@ size_t CommonLength(const Entries& a, const Entries& b) {
 TEST(CompareLists, AgainstPlainLcs) {
   static const std::string_view kAlphabet[] = {"a", "b", "c", "d", "e"};
   std::mt19937 random(29);
-  const auto pick = [&random](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+  const auto pick = [&random](size_t n) {
+    return std::uniform_int_distribution<size_t>(0, n - 1)(random);
+  };
   for (int round = 0; round < 3000; ++round) {
     Entries oldList(pick(14));
     for (auto& entry : oldList)
@@ -190,18 +181,7 @@ TEST(CompareLists, AgainstPlainLcs) {
     const uint64_t edits = oldList.size() + newList.size() - 2 * common;
     EXPECT_FALSE(CompareLists(oldList, newList, edits).overLimit);
     if (edits > 0) {
-      const ListComparison past = CompareLists(oldList, newList, edits - 1);
-      EXPECT_TRUE(past.overLimit);
-      std::map<std::string_view, int64_t> balance;
-      for (auto entry : newList)
-        ++balance[entry];
-      for (auto entry : oldList)
-        --balance[entry];
-      uint64_t added = 0, removed = 0;
-      for (const auto& [entry, count] : balance)
-        (count > 0 ? added : removed) += static_cast<uint64_t>(count > 0 ? count : -count);
-      EXPECT_EQ(added, past.added);
-      EXPECT_EQ(removed, past.removed);
+      EXPECT_TRUE(CompareLists(oldList, newList, edits - 1).overLimit);
     }
   }
 }
