@@ -64,8 +64,8 @@ struct ListComparison {
 uint64_t ListEntryHash(std::string_view entry);
 
 /// Compares the entries of the old list with those of the new one. Time
-/// about (N + M) + D squared for lists of N and M entries that a script of D
-/// edits turns into one another, (N + M) times `limit` at worst; memory
+/// about (N + M) log D + D squared for lists of N and M entries that a script
+/// of D edits turns into one another, (N + M) times `limit` at worst; memory
 /// linear in N + M. The views in the result point where the lists' do.
 ListComparison CompareLists(const std::vector<std::string_view>& oldList,
                             const std::vector<std::string_view>& newList,
@@ -78,7 +78,8 @@ ListComparison CompareLists(const std::vector<std::string_view>& oldList,
 ///   "~\t<new position>\t<old position>\t<entry>"  moved
 /// or, past the limit, the one line
 ///   "more than <limit> changes: <added> added, <removed> removed".
-/// Empty when nothing changed.
+/// Empty when no entry changed: the texts may still differ, in their line
+/// ends or in the line feed after their last entry.
 std::string ListChangesText(const ListComparison& comparison);
 
 #endif  // KESTRANE_CLI_LIST_CHANGES_H_
