@@ -43,6 +43,7 @@ void ParseCommandLine(CommandLineOptions* options,
     options->strict = options->strict || argument == "--strict";
     options->allowBlanks = options->allowBlanks || argument == "--allow-blanks";
     ReadPrefixed(argument, i, "--explain=", &options->explainPath, &options->explainArgument);
+    ReadPrefixed(argument, i, "--changes=", &options->changesPath, &options->changesArgument);
     ReadPrefixed(argument, i, "--root=", &options->rootPath, &options->rootArgument);
     ReadPrefixed(argument, i, "--extension=", &options->extension,
                  &options->extensionArgument);

@@ -25,6 +25,9 @@ struct CommandLineOptions {
   // kNoArgument when none names it.
   std::string explainPath;
   size_t explainArgument = kNoArgument;
+  // "--changes=FILE": where what changed since the list it replaces is told.
+  std::string changesPath;
+  size_t changesArgument = kNoArgument;
   // "--root=DIR", "--extension=EXT", "--exclude=DIR": the listed files are
   // checked against the source tree (source_tree.h) when any of them is
   // given. Each argument is kNoArgument when none names it.
@@ -43,7 +46,7 @@ struct CommandLineOptions {
 /// argument too short to hold a path leaves the path as it was, and later
 /// arguments are not consulted. The option's argument is recorded even when it
 /// yields no path. "--strict" and "--allow-blanks" count only as arguments of
-/// their own; "--explain=", "--root=", "--extension=" and "--exclude=" only
+/// their own; "--explain=", "--changes=", "--root=", "--extension=" and "--exclude=" only
 /// at an argument's beginning, after the program path: the first argument
 /// that begins with one gives its value, the rest of that argument.
 /// Everything else is ignored.

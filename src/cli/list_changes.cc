@@ -292,6 +292,35 @@ std::vector<std::string_view> ListEntries(std::string_view text) {
   return entries;
 }
 
+std::vector<std::string_view> ListEntries(const LineText& list,
+                                          std::deque<std::string>* joined) {
+  std::vector<std::string_view> entries;
+  entries.reserve(static_cast<size_t>(list.count));
+  std::string carried;  // the beginning of an entry from the pieces before
+  bool carrying = false;
+  for (const LineText::Piece& piece : list.pieces) {
+    const std::string_view text(piece.block.data(), piece.used);
+    size_t begin = 0;
+    for (size_t end; (end = text.find('\n', begin)) != std::string_view::npos;
+         begin = end + 1) {
+      if (!carrying) {
+        entries.push_back(text.substr(begin, end - begin));
+        continue;
+      }
+      carried.append(text.substr(begin, end - begin));
+      joined->push_back(std::move(carried));
+      entries.push_back(joined->back());
+      carried.clear();
+      carrying = false;
+    }
+    if (begin < text.size()) {
+      carried.append(text.substr(begin));
+      carrying = true;
+    }
+  }
+  return entries;
+}
+
 ListComparison CompareLists(const std::vector<std::string_view>& oldList,
                             const std::vector<std::string_view>& newList, uint64_t limit) {
   ListComparison result;

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,13 @@
 /// too: an earlier list may have been cut, or edited by hand. Views into
 /// `text`.
 std::vector<std::string_view> ListEntries(std::string_view text);
+
+struct LineText;
+/// The entries of a list as the scan holds it, in pieces; an entry that runs
+/// from one piece into the next is joined in `joined`, which the views point
+/// into.
+std::vector<std::string_view> ListEntries(const LineText& list,
+                                          std::deque<std::string>* joined);
 
 /// The edits past which the comparison stops looking for the common entries
 /// and counts what was added and removed instead.

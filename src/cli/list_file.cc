@@ -1,5 +1,6 @@
 #include "cli/list_file.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -79,7 +80,29 @@ FileIdentity IdentifyListPlace(const ListPlace& place) {
   return identity;
 }
 
-ListFile::ListFile(const std::string& outputPath)
+bool IsListText(const LineText& list, std::string_view text) {
+  const std::string_view lineEnd(kListLineEnd);
+  size_t at = 0;  // in `text`
+  for (const LineText::Piece& piece : list.pieces) {
+    const std::string_view written(piece.block.data(), piece.used);
+    for (size_t begin = 0; begin < written.size();) {
+      const size_t lineFeed = std::min(written.find('\n', begin), written.size());
+      const std::string_view line = written.substr(begin, lineFeed - begin);
+      if (text.substr(at, line.size()) != line)
+        return false;
+      at += line.size();
+      if (lineFeed < written.size()) {
+        if (text.substr(at, lineEnd.size()) != lineEnd)
+          return false;
+        at += lineEnd.size();
+      }
+      begin = lineFeed + 1;
+    }
+  }
+  return at == text.size();
+}
+
+ListFile::ListFile(const std::string& outputPath, bool inMemory)
     : outputPath_(outputPath), place_(InspectListTarget(outputPath)) {
   switch (place_.kind) {
     case ListPlace::kRefused:
@@ -95,7 +118,7 @@ ListFile::ListFile(const std::string& outputPath)
   }
   switch (MakeTemporaryListFile(place_, &temporary_)) {
     case Made::kMade:
-      sink_ = this;
+      sink_ = inMemory ? nullptr : this;
       return;
     case Made::kInPlace:
       return;  // kept in memory until the log has been read

@@ -41,6 +41,8 @@ class TemporaryNames {
 
 /// Characters that end a folder's part of a path (platform's side).
 extern const char kPathSeparators[];
+/// What ends each line of a list file on this platform ("\r\n" on Windows).
+extern const char kListLineEnd[];
 
 /// A descriptor on POSIX systems, a handle on Windows.
 using NativeFile = intptr_t;
@@ -136,6 +138,14 @@ bool WriteListText(NativeFile file, const char* data, size_t size,
 /// told of a failed write.
 bool CloseListFile(InPlaceFile* file);
 
+/// The text of the list that `place` replaces, read whole; false where there
+/// is none: nothing there, not a regular file, a descriptor of this process,
+/// or a file that cannot be read.
+bool ReadEarlierList(const ListPlace& place, std::string* text);
+/// Whether `text` is what writing `list` gives on this platform, byte for
+/// byte.
+bool IsListText(const LineText& list, std::string_view text);
+
 /// The identity of the file that `place` leads to (file_identity.h): none for
 /// a place refused, shared for a descriptor of this process.
 FileIdentity IdentifyListPlace(const ListPlace& place);
@@ -170,8 +180,10 @@ class ListFile final : public ListSink {
  public:
   /// Prepares the list for `outputPath`. Nothing is reported here: whatever
   /// keeps the list from being written is told by Prepare(), after the log
-  /// was read, so that input errors come first.
-  explicit ListFile(const std::string& outputPath);
+  /// was read, so that input errors come first. With `inMemory` the list is
+  /// kept in memory until Prepare(), to be compared with the one it
+  /// replaces.
+  explicit ListFile(const std::string& outputPath, bool inMemory = false);
   ~ListFile();  // discards what was not kept
   ListFile(const ListFile&) = delete;
   ListFile& operator=(const ListFile&) = delete;
@@ -183,6 +195,8 @@ class ListFile final : public ListSink {
 
   /// The file the list goes to: no two outputs of a run may be one file.
   FileIdentity Identity() const { return IdentifyListPlace(place_); }
+  /// The list this one replaces: see ReadEarlierList().
+  bool ReadEarlier(std::string* text) const { return ReadEarlierList(place_, text); }
 
   enum class Outcome { kKept, kOpenFailed, kWriteFailed };
   /// Writes what `list` still holds, or, for a list written in place, opens

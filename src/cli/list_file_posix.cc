@@ -23,6 +23,7 @@
 #endif
 
 const char kPathSeparators[] = "/";
+const char kListLineEnd[] = "\n";
 
 namespace {
 
@@ -337,6 +338,35 @@ ListPlace InspectListTarget(const std::string& outputPath) {
   if (S_ISREG(status.st_mode) && !MountedOnItsOwn(place.replaced))
     place.kind = ListPlace::kRegularFile;
   return place;
+}
+
+bool ReadEarlierList(const ListPlace& place, std::string* text) {
+  if (place.kind != ListPlace::kRegularFile && place.kind != ListPlace::kInPlace)
+    return false;
+  const int file = open(place.replaced.c_str(),
+                        O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat status;
+  bool read = file >= 0 && fstat(file, &status) == 0 && S_ISREG(status.st_mode);
+  if (read) {
+    text->resize(static_cast<size_t>(status.st_size));
+    size_t size = 0;
+    for (;;) {
+      if (size == text->size())
+        text->resize(2 * size + 4096);  // it grew meanwhile
+      const ssize_t got = ::read(file, &(*text)[size], text->size() - size);
+      if (got < 0 && errno == EINTR)
+        continue;
+      if (got <= 0) {
+        read = got == 0;
+        break;
+      }
+      size += static_cast<size_t>(got);
+    }
+    text->resize(size);
+  }
+  if (file >= 0)
+    close(file);
+  return read;
 }
 
 bool MayWriteList(const std::string& path) {

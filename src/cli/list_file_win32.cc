@@ -25,6 +25,7 @@
 #include <windows.h>
 
 const char kPathSeparators[] = "\\/:";
+const char kListLineEnd[] = "\r\n";
 
 namespace {
 
@@ -270,6 +271,33 @@ ListPlace InspectListTarget(const std::string& outputPath) {
   }
   CloseHandle(file);
   return place;
+}
+
+bool ReadEarlierList(const ListPlace& place, std::string* text) {
+  if (place.kind != ListPlace::kRegularFile && place.kind != ListPlace::kInPlace)
+    return false;
+  const HANDLE file = CreateFileA(
+      place.replaced.c_str(), GENERIC_READ,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  bool read = IsRegular(file);
+  size_t size = 0;
+  while (read) {
+    if (size == text->size())
+      text->resize(2 * size + 65536);
+    DWORD got = 0;
+    const DWORD wanted = static_cast<DWORD>(
+        text->size() - size < kLargestWrite ? text->size() - size : kLargestWrite);
+    read = ReadFile(file, &(*text)[size], wanted, &got, nullptr) != 0;
+    if (!read || got == 0)
+      break;
+    size += got;
+  }
+  text->resize(size);
+  CloseHandle(file);
+  return read;
 }
 
 bool MayWriteList(const std::string& path) {

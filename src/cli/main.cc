@@ -1,5 +1,7 @@
 // The process entry: one run from command line to list file.
 
+#include <algorithm>
+#include <deque>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -7,6 +9,7 @@
 
 #include "cli/command_line.h"
 #include "cli/file_identity.h"
+#include "cli/list_changes.h"
 #include "cli/list_file.h"
 #include "cli/source_tree.h"
 #include "cli/typed_argument.h"
@@ -37,6 +40,8 @@ constexpr Failures kListFailures = {"Could not open output file",
                                     "Could not write output file"};
 constexpr Failures kExplanationFailures = {"Could not open explanation file",
                                            "Could not write explanation file"};
+constexpr Failures kChangesFailures = {"Could not open changes file",
+                                       "Could not write changes file"};
 
 // What became of an output: kSuccess where all went well, else the failure,
 // told.
@@ -50,6 +55,23 @@ int Told(ListFile::Outcome outcome, const Failures& failures) {
       break;
   }
   return Fail(failures.write, kOutputFailed);
+}
+
+// Tells in `report` what changed since the list that `output` replaces:
+// nothing where the list is the same byte for byte, which then stays as it
+// was (true). False with `*failed` where memory ran out.
+bool SameAsEarlier(const ListFile& output, const SourceFileList& list,
+                   LineText* report, bool* failed) {
+  std::string earlier;
+  std::string told = "no earlier list\n";
+  if (output.ReadEarlier(&earlier)) {
+    if (IsListText(list, earlier))
+      return true;
+    std::deque<std::string> joined;
+    told = ListChangesText(CompareLists(ListEntries(earlier), ListEntries(list, &joined)));
+  }
+  *failed = !report->AppendText(told.data(), told.size());
+  return false;
 }
 
 }  // namespace
@@ -101,7 +123,10 @@ int main(int argc, char* argv[]) {
   const auto typed = [&arguments](size_t argument, const std::string& path) {
     return ArgumentIsAsTyped(arguments, argument) ? path : std::string();
   };
-  ListFile output(typed(options.outputArgument, options.outputPath));
+  // With a report of what changed, the list is kept in memory to be
+  // compared with the one it replaces.
+  const bool report = options.changesArgument != kNoArgument;
+  ListFile output(typed(options.outputArgument, options.outputPath), report);
   SourceFileList sourceFiles;
   sourceFiles.sink = output.sink();
   ScanOptions scanOptions;
@@ -118,6 +143,9 @@ int main(int argc, char* argv[]) {
     leftOut.sink = explanation->sink();
     scanOptions.leftOut = &leftOut;
   }
+  std::optional<ListFile> changes;
+  if (report)
+    changes.emplace(typed(options.changesArgument, options.changesPath));
   const ScanResult scan = ScanBuildLog(input, &sourceFiles, scanOptions);
   switch (scan.outcome) {
     case ScanResult::kComplete:
@@ -133,20 +161,43 @@ int main(int argc, char* argv[]) {
 
   // No output may be the log or another output: checked before anything is
   // written. (The list may be the log: it replaces it, as it always could.)
-  if (explain) {
-    const FileIdentity explained = explanation->Identity();
-    if (IsSameFile(explained, IdentifyFile(options.inputPath)) ||
-        IsSameFile(explained, output.Identity()))
-      return Fail("Explanation file is the input or output file", kOutputFailed);
-  }
+  const FileIdentity log = IdentifyFile(options.inputPath);
+  const FileIdentity list = output.Identity();
+  const FileIdentity explained = explain ? explanation->Identity() : FileIdentity();
+  if (IsSameFile(explained, log) || IsSameFile(explained, list))
+    return Fail("Explanation file is the input or output file", kOutputFailed);
+  const FileIdentity reported = report ? changes->Identity() : FileIdentity();
+  if (IsSameFile(reported, log) || IsSameFile(reported, list) ||
+      IsSameFile(reported, explained))
+    return Fail("Changes file is the input or output file", kOutputFailed);
+
+  LineText changed;
+  bool failed = false;
+  const bool same = report && SameAsEarlier(output, sourceFiles, &changed, &failed);
+  if (failed)
+    return Fail(kChangesFailures.write, kOutputFailed);
   // Every output is made ready before any takes its place, and the list
-  // goes last: a run that fails leaves the list as it was.
-  int status = Told(output.Prepare(sourceFiles), kListFailures);
-  if (status == kSuccess && explain)
-    status = Told(explanation->Prepare(leftOut), kExplanationFailures);
-  if (status == kSuccess && explain)
-    status = Told(explanation->Commit(), kExplanationFailures);
-  if (status == kSuccess)
-    status = Told(output.Commit(), kListFailures);
-  return status;
+  // goes last: a run that fails leaves the list as it was. A list that is
+  // the same as the one there is not written at all.
+  struct Output {
+    ListFile* file;
+    const LineText* text;
+    const Failures* failures;
+  };
+  std::vector<Output> outputs;
+  if (!same)
+    outputs.push_back({&output, &sourceFiles, &kListFailures});
+  if (explain)
+    outputs.push_back({&*explanation, &leftOut, &kExplanationFailures});
+  if (report)
+    outputs.push_back({&*changes, &changed, &kChangesFailures});
+  for (const Output& o : outputs)
+    if (const int status = Told(o.file->Prepare(*o.text), *o.failures))
+      return status;
+  if (!same)
+    std::rotate(outputs.begin(), outputs.begin() + 1, outputs.end());
+  for (const Output& o : outputs)
+    if (const int status = Told(o.file->Commit(), *o.failures))
+      return status;
+  return kSuccess;
 }

@@ -489,6 +489,61 @@ class ExplainTests(ToolTestCase):
                          (OK, []))
 
 
+class ChangesTests(ToolTestCase):
+    def run_changes(self, entries, output="list.txt"):
+        """Lists a log of `entries` into `output` with --changes=changes.txt;
+        returns the status and the report's lines."""
+        self.write("log.txt", b"".join(compile_line(e + ".c") for e in entries))
+        status = run(["--input=log.txt", "--output=" + output, "--changes=changes.txt"], self.tmp)
+        return status, self.read("changes.txt").split(LIST_EOL)[:-1]
+
+    def test_what_changed_since_the_list_replaced(self):
+        uart, tcp, dog = "Drivers/uart", "Middleware/lwip/tcp", "App/watchdog"
+        cases = [  # (the list before, the new one, the report; None: two moves)
+            (None, ["a"], [b"no earlier list"]),
+            (["A", uart, "B", "C", "D", tcp], ["A", "B", "C", uart, "D", dog],
+             [b'~\t4\t2\t"Drivers/uart"', b'-\t6\t"Middleware/lwip/tcp"', b'+\t6\t"App/watchdog"']),
+            (["a", "b"], ["a", "b", "a"], [b'+\t3\t"a"']),
+            (["a", "b", "c"], ["c", "b", "a"], None),
+            ([], [], []),
+            (["x%d" % i for i in range(10001)], [], [b"more than 10000 changes: 0 added, 10001 removed"]),
+        ]
+        for before, after, told in cases:
+            with self.subTest(before=(before or [])[:3], after=after[:3]):
+                if before is None:
+                    if os.path.exists(self.path("list.txt")):
+                        os.remove(self.path("list.txt"))
+                else:
+                    self.write("list.txt", list_bytes(before))
+                status, lines = self.run_changes(after)
+                self.assertEqual(status, (OK, []))
+                self.assertList("list.txt", after)
+                if told is None:
+                    self.assertEqual([l[:2] for l in lines], [b"~\t", b"~\t"])
+                else:
+                    self.assertEqual(sorted(lines), sorted(told))
+
+    def test_an_unchanged_list_is_left_as_it_was(self):
+        self.run_changes(["a", "b"])
+        before = os.stat(self.path("list.txt"))
+        time.sleep(0.05)
+        if sys.platform.startswith("linux") and not WINDOWS:
+            opened = writes_seen(self.path("list.txt"), lambda: self.run_changes(["a", "b"]))
+            self.assertEqual(opened, 0)
+        status, lines = self.run_changes(["a", "b"])
+        after = os.stat(self.path("list.txt"))
+        self.assertEqual((status, lines, after.st_mtime_ns, after.st_ino),
+                         ((OK, []), [], before.st_mtime_ns, before.st_ino))
+        # A device is no earlier list; the report may not be another output.
+        device = "NUL" if WINDOWS else "/dev/null"
+        self.assertEqual(self.run_changes(["a"], output=device), ((OK, []), [b"no earlier list"]))
+        self.write("changes.txt", b"old\n")
+        for outputs in (["--output=changes.txt"], ["--output=list.txt", "--explain=changes.txt"]):
+            self.assertEqual(run(["--input=log.txt", "--changes=changes.txt"] + outputs, self.tmp),
+                             (OUTPUT_FAILED, ["Kestrane error: Changes file is the input or output file"]))
+        self.assertEqual(self.read("changes.txt"), b"old\n")
+
+
 class ListReplacementTests(ToolTestCase):
     """The list takes the place of the file that was there in one step, and
     that file's links and permissions stay."""
