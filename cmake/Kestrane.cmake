@@ -1,50 +1,31 @@
 # kestrane_sources(<out-var> LOG <log> [ROOT <dir>] [EXTENSION <ext>]
 #                  [TIMEOUT <seconds>] [ALLOW_EMPTY])
 #
-# Runs kestrane on a supplier's build log while the project is configured and
-# sets <out-var> to the listed source files in the log's order, ready for
-# add_executable() or add_library(): each entry with "<dir>/" before it when
-# ROOT is given, and <ext> after it (".c" unless EXTENSION is given; an empty
-# EXTENSION adds nothing). A relative LOG is taken from the current source
-# folder.
+# Sets <out-var> to the source files that a supplier's build log lists, in
+# its order, each as "<dir>/<entry><ext>" (no "<dir>/" without ROOT; <ext> is
+# ".c" unless given). A relative LOG is taken from the current source folder.
+# kestrane checks the log, and nothing here checks it again: --strict
+# --allow-blanks (plain relative paths, single blanks inside names), and
+# every listed file inside ROOT (the current source folder) once links are
+# resolved, not in the build folder. A refused log, an empty list (unless
+# ALLOW_EMPTY), a log that is no regular file, a kestrane that takes over
+# TIMEOUT seconds (120) or does not check the tree: each stops the
+# configure, with kestrane's own message where the cause is an entry.
 #
-# The log is someone else's text; kestrane checks it, and nothing here does
-# again. It runs with --strict --allow-blanks (plain relative paths, single
-# blanks inside names: nothing CMake would read as syntax) and the source
-# tree's options: every listed file must exist inside ROOT (the current
-# source folder when not given) once links are resolved, and not in the
-# build folder. A refused log stops the configure with kestrane's own
-# message. So does a log that lists nothing, unless ALLOW_EMPTY is given, a
-# log that is not a regular file, and a kestrane that takes more than TIMEOUT
-# seconds (120) or does not check the tree.
-#
-# Status lines tell how many sources the log gave, what changed since the
-# last list (kestrane --changes), and which lines that mention "compiling"
-# gave none and why (kestrane --explain): the first five of each, the whole
-# in <list>.changes and <list>.left-out beside the list.
-#
-# Every build runs kestrane on the log again, whatever the log's date (logs
-# come out of archives and copies with the supplier's dates); kestrane leaves
-# an unchanged list as it was. The list is a configure dependency:
-# - Ninja brings it up to date before it reads its build files, so a changed
-#   list configures anew and the same build compiles the new sources. A
-#   refused log must not stop Ninja there, or "clean" could not run: the step
-#   notes the failure, and the target kestrane_<out-var>, which every target
-#   of the folder that compiles waits for, stops the build with it.
-# - Other generators read their build files first: a build that finds a
-#   changed list stops, saying to build again, and the next one configures
-#   anew. It never goes on from the old list.
-# The configure that follows a build's new list tells what that build's run
-# found, rather than run kestrane again.
-#
-# The tool run is KESTRANE_EXECUTABLE, which find_package(Kestrane) sets, or
-# else the target Kestrane::kestrane, which Kestrane defines when it is part
-# of the build (add_subdirectory, FetchContent). The list is kept in
-# <current binary folder>/kestrane/<out-var>.txt.
+# Every build runs kestrane again, whatever the log's date; it leaves an
+# unchanged list as it was. A stamp beside the list, written only with a
+# new list that the build may take, is a configure dependency: Ninja brings
+# it up to date before it reads its build files, so the same build
+# configures anew; other generators stop once, saying to build again. A
+# failure does not stop Ninja there (so that "clean" runs): the target
+# kestrane_<out-var>, which the folder's compiling targets wait for, stops
+# the build with it. The list is <binary folder>/kestrane/<out-var>.txt, with
+# .left-out (kestrane --explain) and .changes (--changes) beside it; status
+# lines tell the first five of each. The tool is KESTRANE_EXECUTABLE, which
+# find_package(Kestrane) sets, else the target Kestrane::kestrane.
 
 include_guard(GLOBAL)
-# The functions keep these policies, in a project of any version and when
-# this file runs as the build step's script.
+# In a project of any version, and as the build step's script.
 cmake_policy(VERSION 3.25)
 
 function(kestrane_sources out_var)
@@ -102,12 +83,14 @@ function(kestrane_sources out_var)
     string(CONCAT error "${out_var} is set from a log twice in this folder; give each "
                         "call a variable of its own")
   endif()
-  if(error STREQUAL "" AND EXISTS "${log}")
-    _kestrane_regular(regular "${log}")
-    if(NOT regular)
-      string(CONCAT error "the supplier's build log is not a regular file (a folder, a "
+  # A device or a pipe could be read for ever (a link to /dev/zero); the
+  # build step's time limit covers a log made one since.
+  if(error STREQUAL "" AND EXISTS "${log}" AND CMAKE_HOST_UNIX)
+    execute_process(COMMAND test -f "${log}" RESULT_VARIABLE status)
+  endif()
+  if(error STREQUAL "" AND (IS_DIRECTORY "${log}" OR status))
+    string(CONCAT error "the supplier's build log is not a regular file (a folder, a "
                         "device or a pipe):\n  ${log}")
-    endif()
   endif()
   if(error STREQUAL "")
     # The settings of the run, for the build step too.
@@ -148,7 +131,17 @@ function(kestrane_sources out_var)
   list(LENGTH sources count)
   list(TRANSFORM sources PREPEND "${prefix}")
   list(TRANSFORM sources APPEND "${extension}")
-  _kestrane_tell("${list_file}" "${arg_LOG}" ${count})
+  # What kestrane found: how many sources, what changed, what was left out.
+  _kestrane_left_out(lines left_out "${list_file}.left-out")
+  set(s s)
+  if(count EQUAL 1)
+    set(s "")
+  endif()
+  message(STATUS "Kestrane: ${count} source${s} from ${arg_LOG} (${lines} left out)")
+  _kestrane_changes(changes "${list_file}.changes")
+  string(REGEX REPLACE "\n$" "" shown "${changes}\n${left_out}")
+  string(REPLACE "\n" "\n--   " shown "${shown}")  # one status line each
+  message(STATUS "  ${shown}")
   _kestrane_build_step("${check}" "${list_file}" "${arg_LOG}")
   set(${out_var} "${sources}" PARENT_SCOPE)
 endfunction()
@@ -207,46 +200,6 @@ function(_kestrane_run error_var settings)
     endif()
   endif()
   set(${error_var} "${error}" PARENT_SCOPE)
-endfunction()
-
-# Sets <out_var> to whether <log>, after links, is a regular file: a device
-# or a pipe could be read for ever (a link to /dev/zero). Asked when the
-# project is configured; the build step's time limit covers a log replaced
-# by one since.
-function(_kestrane_regular out_var log)
-  set(regular FALSE)
-  if(CMAKE_HOST_UNIX)
-    execute_process(COMMAND test -f "${log}" RESULT_VARIABLE status)
-    if(status EQUAL 0)
-      set(regular TRUE)
-    endif()
-  elseif(NOT IS_DIRECTORY "${log}")
-    # Windows: devices are names (NUL, COM1, CON.txt) or \\.\ paths.
-    file(REAL_PATH "${log}" real)
-    get_filename_component(name "${real}" NAME)
-    string(TOUPPER "${name}" name)
-    if(NOT real MATCHES "^//[.?]/" AND NOT name MATCHES
-       "^(CON|PRN|AUX|NUL|COM[0-9]|LPT[0-9]|CONIN[$]|CONOUT[$])([.].*)?$")
-      set(regular TRUE)
-    endif()
-  endif()
-  set(${out_var} ${regular} PARENT_SCOPE)
-endfunction()
-
-# Says what kestrane found in the list <list_file> of <count> entries: how
-# many sources, what changed, and the first lines left out.
-function(_kestrane_tell list_file log_name count)
-  _kestrane_left_out(lines left_out "${list_file}.left-out")
-  set(s s)
-  if(count EQUAL 1)
-    set(s "")
-  endif()
-  message(STATUS "Kestrane: ${count} source${s} from ${log_name} (${lines} left out)")
-  _kestrane_changes(changes "${list_file}.changes")
-  # One status line each.
-  string(REGEX REPLACE "\n$" "" shown "${changes}\n${left_out}")
-  string(REPLACE "\n" "\n--   " shown "${shown}")
-  message(STATUS "  ${shown}")
 endfunction()
 
 # The first lines of <path> (a few KiB), one by one, as the tool wrote them:
