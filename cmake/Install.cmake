@@ -32,11 +32,17 @@ install(FILES make/kestrane.mk DESTINATION ${KESTRANE_MAKE_DIR})
 install(FILES LICENSE DESTINATION ${KESTRANE_DOC_DIR}
         RENAME ${KESTRANE_LICENSE_NAME})
 
-# The manual page carries the project's version and the build's date
-# (SOURCE_DATE_EPOCH, when set, makes that date reproducible).
-string(TIMESTAMP KESTRANE_MAN_DATE "%Y-%m-%d" UTC)
-configure_file(man/kestrane.1.in man/kestrane.1 @ONLY)
-set(KESTRANE_MANUAL_PAGE ${PROJECT_BINARY_DIR}/man/kestrane.1)
+# The manual page is read as it stands in the sources too: its version and
+# summary must be the project's.
+set(KESTRANE_MANUAL_PAGE ${PROJECT_SOURCE_DIR}/man/kestrane.1)
+file(STRINGS ${KESTRANE_MANUAL_PAGE} page_head LIMIT_COUNT 6)
+string(FIND "${page_head}" "\"Kestrane ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}\"" version_at)
+string(FIND "${page_head}" "kestrane \\- ${KESTRANE_SUMMARY}" summary_at)
+if(version_at LESS 0 OR summary_at LESS 0)
+  message(FATAL_ERROR "man/kestrane.1: its .TH line must name Kestrane "
+                      "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR} and its NAME "
+                      "line say: ${KESTRANE_SUMMARY}")
+endif()
 if(NOT WIN32)
   install(FILES ${KESTRANE_MANUAL_PAGE}
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -83,15 +83,7 @@ function(kestrane_sources out_var)
     string(CONCAT error "${out_var} is set from a log twice in this folder; give each "
                         "call a variable of its own")
   endif()
-  # A device or a pipe could be read for ever (a link to /dev/zero); the
-  # build step's time limit covers a log made one since.
-  if(error STREQUAL "" AND EXISTS "${log}" AND CMAKE_HOST_UNIX)
-    execute_process(COMMAND test -f "${log}" RESULT_VARIABLE status)
-  endif()
-  if(error STREQUAL "" AND (IS_DIRECTORY "${log}" OR status))
-    string(CONCAT error "the supplier's build log is not a regular file (a folder, a "
-                        "device or a pipe):\n  ${log}")
-  endif()
+
   if(error STREQUAL "")
     # The settings of the run, for the build step too.
     set(exclude "${CMAKE_BINARY_DIR}")
@@ -156,6 +148,13 @@ function(_kestrane_run error_var settings)
   set(error "")
   if(NOT EXISTS "${log}")
     set(error "the supplier's build log does not exist:\n  ${log}")
+  elseif(CMAKE_HOST_UNIX)
+    # A device or a pipe could be read for ever (a link to /dev/zero).
+    execute_process(COMMAND test -f "${log}" RESULT_VARIABLE status)
+  endif()
+  if(IS_DIRECTORY "${log}" OR status)
+    string(CONCAT error "the supplier's build log is not a regular file (a folder, a "
+                        "device or a pipe):\n  ${log}")
   endif()
   if(error STREQUAL "")
     # A kestrane that writes no report after a run that succeeds is one
