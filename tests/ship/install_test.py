@@ -114,9 +114,26 @@ class ExampleBuildTests(ExampleTestCase):
         self.configured = self.configure("-DCMAKE_PREFIX_PATH=" + self.prefix, *warnings)
 
     def test_configure_tells_what_the_readme_shows(self):
-        [shown] = [line for line in readme_section("### CMake").splitlines()
-                   if line.startswith("-- Kestrane: ")]
-        self.assertIn(shown, self.configured.stdout.splitlines())
+        """The first list, the same again, and the README's log that
+        compiles main.c first, each as the configure tells it."""
+        shown = [line.replace("<build>", self.build) for line in readme_section("### CMake").splitlines()
+                 if line.startswith("-- Kestrane: ") or line.startswith("--   ")]
+        log = os.path.join(self.source, "supplier-build.log")
+        with open(log, "rb") as f:
+            lines = f.read().splitlines(keepends=True)
+        main = next(i for i, line in enumerate(lines) if b"main.c" in line)
+        first = next(i for i, line in enumerate(lines) if b"> Compiling " in line)
+        lines.insert(first, lines.pop(main))
+        for told, log_lines in [([shown[0], "--   the first list"], None),
+                                ([shown[0], "--   the same list as before"], None), (shown, lines)]:
+            if log_lines:
+                with open(log, "wb") as f:
+                    f.write(b"".join(log_lines))
+            configured = self.configured if told[1].endswith("first list") else \
+                self.configure("-DCMAKE_PREFIX_PATH=" + self.prefix)
+            out = configured.stdout.splitlines()
+            start = out.index(told[0])
+            self.assertEqual(out[start:start + len(told)], told)
 
     def test_sources_reach_the_build_in_log_order(self):
         self.assertNotEqual(LOG_ORDER, sorted(LOG_ORDER), "the example must not be in alphabetical order")
