@@ -52,6 +52,7 @@ else()
   find_program(KESTRANE_MANDOC mandoc)
   if(KESTRANE_MANDOC)
     set(html ${PROJECT_BINARY_DIR}/man/kestrane.1.html)
+    file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/man)
     execute_process(COMMAND ${KESTRANE_MANDOC} -T html ${KESTRANE_MANUAL_PAGE}
                     OUTPUT_FILE ${html} RESULT_VARIABLE status)
     if(NOT status EQUAL 0)
