@@ -87,10 +87,23 @@ class ZipPackageTests(PackageTestCase):
         self.assertEqual([o + ".c" for o in re.findall(r"(\S+)\.o\b", link)], LOG_ORDER)
         self.assertIn('kestrane.mk: 5 sources from supplier-build.log (0 lines that mention '
                       '"compiling" left out)\n  the first list\n', out)
-        # The same list again: nothing told, nothing linked.
+        # The same list again: nothing told, nothing linked; then a new one.
         out = run(make).stdout
         self.assertNotIn("kestrane.mk", out)
         self.assertNotIn(" -o firmware ", out)
+        log = os.path.join(source, "supplier-build.log")
+        with open(log, "rb") as f:
+            text = f.read()
+        with open(log, "wb") as f:
+            f.write(b"Compiling ../../src/app/extra.c ...\n" + text +
+                    b"Compiling ../../src/app/x.cpp ...\n")
+        with open(os.path.join(source, "src", "app", "extra.c"), "w") as f:
+            f.write("int extra;\n")
+        self.assertIn('kestrane.mk: 6 sources from supplier-build.log (1 line that mentions '
+                      '"compiling" left out)\n  since the last list: 1 added, 0 removed, 0 moved '
+                      "(all in sources.txt.changes)\n    + src/app/extra (1)\n  line 14: a C++ file "
+                      '(more than one character after the last dot): "Compiling ../../src/app/x.cpp '
+                      '..."\n', run(make).stdout)
 
     def test_readme_batch_file_under_cmd(self):
         """The README's batch file, run by cmd with the ZIP's Kestrane.exe
