@@ -12,11 +12,12 @@ import os
 import platform
 import re
 import shutil
+import time
 import unittest
 
 from shiptest import (EM_ARM, FIRMWARE_OUTPUT, LOG_ORDER, ExampleTestCase, ScratchTestCase,
-                      backdate, elf_machine, need, readme_block, run, setting, spoil_log,
-                      version_file_verdict)
+                      backdate, elf_machine, need, old_kestrane, readme_block, run, setting,
+                      spoil_log, version_file_verdict)
 
 SOURCE_DIR = setting("KESTRANE_SOURCE_DIR")
 BUILD_DIR = setting("KESTRANE_BUILD_DIR")
@@ -152,7 +153,8 @@ class ExampleBuildTests(ExampleTestCase):
         log = os.path.join(self.source, "supplier-build.log")
         with open(log, "rb") as f:
             good = f.read()
-        for how, said in [("refused", 'Input file line 13: "a;b" is not a plain relative path'),
+        for how, said in [("refused", 'Kestrane error: Input file line 13: "a;b" is not a plain relative '
+                                      'path (exit status 254)'),
                           ("c++", 'lists no compiled source file; 5 lines that mention "compiling" '
                            "were left out: line 5: a C++ file (more than one character after "
                            'the last dot): "2> Compiling ..\\x5C..\\x5Csrc\\x5Cboard\\x5Cclock.cpp ..."'),
@@ -242,6 +244,8 @@ class MakeTests(ExampleTestCase):
         self.prefix = self.path("prefix")
         install(self.prefix)
         self.log = os.path.join(self.source, "supplier-build.log")
+        with open(self.log, "rb") as f:
+            self.good = f.read()
 
     def make(self, *args, check=True):
         """Runs make -j4; returns the process, and the sources of the objects
@@ -252,163 +256,231 @@ class MakeTests(ExampleTestCase):
         links = [line for line in proc.stdout.splitlines() if " -o firmware " in line + " "]
         return proc, [o + ".c" for o in re.findall(r"(\S+)\.o\b", links[-1])] if links else None
 
+    def write_log(self, data):
+        with open(self.log, "wb") as f:
+            f.write(data)
+
+    def assertStops(self, said, *args):
+        """make fails with `said` on its error output, before it links."""
+        proc, linked = self.make(*args, check=False)
+        self.assertNotEqual(proc.returncode, 0)
+        self.assertIn(said, proc.stderr)
+        self.assertIsNone(linked)
+        return proc
+
     def test_readme_shows_the_example_makefile(self):
         with open(os.path.join(self.source, "Makefile")) as f:
             self.assertEqual(readme_block("### Make", "make"), f.read())
 
-    def test_relinks_only_when_the_order_of_the_log_changes(self):
-        self.assertEqual(self.make()[1], LOG_ORDER)
-        self.assertEqual(run([os.path.join(self.source, "firmware")]).stdout, FIRMWARE_OUTPUT)
-        self.assertIsNone(self.make()[1], "nothing changed, nothing to link")
-        os.utime(self.log)
-        self.assertIsNone(self.make()[1], "the same list, nothing to link")
-        # The newest log wins, whatever its date, in one run of make.
-        self.reverse_log_order()
-        backdate(self.log)
-        self.assertEqual(self.make()[1], LOG_ORDER[::-1])
+    def test_tells_each_new_list_and_relinks_only_for_a_new_order(self):
+        """The first list and each changed one are told, with what changed;
+        an unchanged one, whatever the log's date, is not, and relinks
+        nothing."""
+        [first] = re.findall(r"(?ms)^  ```\n(.*?)^  ```$", readme_section("### Make"))
         proc, linked = self.make()
-        self.assertIsNone(linked)
-        self.assertNotIn("kestrane --strict", proc.stdout, "the list made again")
+        self.assertEqual(linked, LOG_ORDER)
+        self.assertIn(first.replace("\n  ", "\n")[2:], proc.stdout, "as the README shows")
+        self.assertEqual(run([os.path.join(self.source, "firmware")]).stdout, FIRMWARE_OUTPUT)
+        for touch in [None, self.log]:
+            if touch:
+                os.utime(touch)
+            proc, linked = self.make()
+            self.assertIsNone(linked, "the same list, nothing to link")
+            self.assertNotIn("kestrane.mk", proc.stdout)
+        extra = os.path.join(self.source, "src", "app", "extra.c")
+        with open(extra, "w") as f:
+            f.write("int extra;\n")
+        top, rest = self.good.split(b"2> Compiling", 1)
+        lines = self.good.splitlines(keepends=True)
+        clock, uart = [i for i, line in enumerate(lines)
+                       if re.search(rb"Compiling .*\\(clock|uart)\.c", line)]
+        lines[clock], lines[uart] = lines[uart], lines[clock]
+        since = ('kestrane.mk: %d sources from supplier-build.log (0 lines that mention "compiling" '
+                 "left out)\n  since the last list: %s (all in sources.txt.changes)\n")
+        cases = [  # the log; the order linked, what make tells of it
+            (top + b"1> Compiling ..\\..\\src\\app\\extra.c ...\n2> Compiling" + rest,
+             ["src/app/extra.c"] + LOG_ORDER,
+             re.escape(since % (6, "1 added, 0 removed, 0 moved") + "    + src/app/extra (1)\n")),
+            (self.good, LOG_ORDER,
+             re.escape(since % (5, "0 added, 1 removed, 0 moved") + "    - src/app/extra (was 1)\n")),
+            # Which of the two moved is the comparison's choice.
+            (b"".join(lines), LOG_ORDER[1::-1] + LOG_ORDER[2:],
+             re.escape(since % (5, "0 added, 0 removed, 1 moved")) +
+             r"    ~ (src/drivers/uart 1 \(was 2\)|src/board/clock 2 \(was 1\))\n"),
+        ]
+        for log, order, said in cases:
+            with self.subTest(order=order):
+                self.write_log(log)
+                backdate(self.log)
+                proc, linked = self.make()
+                self.assertEqual(linked, order)
+                self.assertRegex(proc.stdout, said)
+                proc, linked = self.make()
+                self.assertIsNone(linked)
+                self.assertNotIn("kestrane.mk", proc.stdout)
 
     def test_clean_works_while_the_log_is_refused_or_missing(self):
         clean = self.path("clean.mk")
         with open(clean, "w") as f:
             f.write("clean:\n\trm -f firmware $(OBJS)\n")
-        with open(self.log, "rb") as f:
-            good = f.read()
-        for how, said in [("refused", 'Input file line 13: "a;b" is not a plain relative path'),
+        for how, said in [("refused", 'Kestrane error: Input file line 13: "a;b" is not a plain relative '
+                                      'path (exit status 254)'),
                           ("missing", "the supplier's build log is missing or not a regular file"),
                           ("device", "the supplier's build log is missing or not a regular file")]:
             with self.subTest(how):
-                spoil_log(self.log, good, None)
+                spoil_log(self.log, self.good, None)
                 self.make()
-                spoil_log(self.log, good, how)
-                proc = self.make(check=False)[0]
-                self.assertNotEqual(proc.returncode, 0)
-                self.assertIn("kestrane.mk: supplier-build.log: ", proc.stderr)
-                self.assertIn(said, proc.stderr)
+                spoil_log(self.log, self.good, how)
+                self.assertStops("kestrane.mk: supplier-build.log: " + said)
                 self.make("-f", "Makefile", "-f", clean, "clean")
                 self.assertEqual([s for s in LOG_ORDER if os.path.exists(
                     os.path.join(self.source, s[:-len(".c")] + ".o"))], [])
 
     def test_new_list_tells_the_lines_left_out(self):
-        """Told once, when the list is made; an empty list stops the build
-        and names them, and KESTRANE_ALLOW_EMPTY is offered only for a log
-        without such a line."""
-        with open(self.log, "rb") as f:
-            good = f.read()
-        cpp = good.replace(b".c ...", b".cpp ...")
-        cases = [  # the log, make's status, what it says
-            (good + b"7> Compiling ../../src/app/extra.cpp ...\n", 0,
+        """Told with the list, the count taking in what the explanation's
+        bound left out. An empty list stops the build: with the lines left
+        out, and KESTRANE_ALLOW_EMPTY offered, where a line mentions the
+        word in any letter case; where none does, asking whether the log is
+        the right one."""
+        cpp = self.good.replace(b".c ...", b".cpp ...")
+        not_the_log = ('kestrane.mk: no line of supplier-build.log mentions "compiling": is it the '
+                       "supplier's build log, in the form the README describes?\n")
+        cases = [  # the log, make's arguments, its status, what it says
+            (self.good + b"7> Compiling ../../src/app/extra.cpp ...\n", [], 0,
              'kestrane.mk: 5 sources from supplier-build.log (1 line that mentions "compiling" left '
-             'out)\n  line 13: a C++ file (more than one character after the last dot): '
-             '"7> Compiling ../../src/app/extra.cpp ..."\n'),
-            (cpp + cpp, 2, ('kestrane.mk: supplier-build.log: lists no compiled source file; 10 '
-                            'lines that mention "compiling" were left out:\n  line 5: a C++ file',
-                            '\n  line 10: a C++ file (more than one character after the last dot): '
-                            '"6> Compiling ..\\x5C..\\x5Csrc\\x5Capp\\x5Cblink.cpp ..."\n'
-                            "  5 more in sources.txt.left-out\n")),
-            (b"Linking firmware.elf ...\n", 2, 'kestrane.mk: supplier-build.log: lists no compiled '
-             'source file, and no line of it mentions "compiling" (set KESTRANE_ALLOW_EMPTY to '
-             "accept an empty list)\n"),
+             'out)\n  the first list\n  line 13: a C++ file (more than one character after the last '
+             'dot): "7> Compiling ../../src/app/extra.cpp ..."\n'),
+            (cpp + cpp, [], 2,
+             'kestrane.mk: supplier-build.log: lists no compiled source file; 10 lines that mention '
+             '"compiling" were left out:\n  line 5: a C++ file (more than one character after the '
+             'last dot): "2> Compiling ..\\x5C..\\x5Csrc\\x5Cboard\\x5Cclock.cpp ..."\n'),
+            (cpp + cpp, [], 2, '"6> Compiling ..\\x5C..\\x5Csrc\\x5Capp\\x5Cblink.cpp ..."\n'
+             "  5 more in sources.txt.left-out\n"
+             "  (set KESTRANE_ALLOW_EMPTY to accept an empty list)\n"),
+            (b"COMPILING ../../src/app/main.c ...\n", [], 2, "1 line that mentions \"compiling\" "
+             "was left out:\n  line 1: the word is not written Compiling (letter case counts)"),
+            (b"Linking firmware.elf ...\n", [], 2, not_the_log),
+            # A log in another form: UTF-16 without its byte-order mark.
+            (self.good.decode("ascii").encode("utf-16-le"), [], 2, not_the_log),
+            (cpp, ["KESTRANE_ALLOW_EMPTY=1", "sources.txt.mk"], 0,
+             'kestrane.mk: 0 sources from supplier-build.log (5 lines that mention "compiling" left '
+             "out)\n  the same list as before\n  line 5: "),
+            # Past both bounds: the report's line, and the explanation's count.
+            (b"4> Compiling ..\\..\\src\\app\\main.c ...\n" * 10001 + b"compiling\n" * 100005,
+             ["sources.txt.mk"], 0,
+             'kestrane.mk: 10001 sources from supplier-build.log (100005 lines that mention '
+             '"compiling" left out)\n  since the last list: more than 10000 changes: 10001 added, '
+             '0 removed (all in sources.txt.changes)\n  line 10002: the word is not written '
+             'Compiling (letter case counts): "compiling"\n'),
+            (b"compiling\n" * 100005 + self.good, ["sources.txt.mk"], 0,
+             "  100000 more in sources.txt.left-out\n"),
         ]
-        for log, status, said in cases:
+        for log, args, status, said in cases:
             with self.subTest(said):
-                with open(self.log, "wb") as f:
-                    f.write(log)
-                proc = self.make(check=False)[0]
+                self.write_log(log)
+                proc = self.make(*args, check=False)[0]
                 self.assertEqual(proc.returncode, status, proc.stderr)
-                for part in (said,) if isinstance(said, str) else said:
-                    self.assertIn(part, proc.stdout + proc.stderr)
-                self.assertEqual("KESTRANE_ALLOW_EMPTY" in proc.stderr, b"ompiling" not in log)
-        self.assertIn("kestrane.mk: 0 sources from supplier-build.log",
-                      self.make("KESTRANE_ALLOW_EMPTY=1", "sources.txt.mk")[0].stdout)
+                self.assertIn(said, proc.stdout + proc.stderr)
+                offered = status != 0 and b"ompiling" in log.lower()
+                self.assertEqual("KESTRANE_ALLOW_EMPTY" in proc.stderr, offered)
 
     def test_only_files_in_the_tree_compile_and_only_by_the_include(self):
-        """An entry compiles from <entry>.c inside the tree, by the include's
-        rule: never by make's built-in rules from a .cpp or .s file of the
-        same name, nor from a file outside that a link leads to."""
+        """kestrane checks every entry against the tree on every build, the
+        list new or not: one that is no file inside it, links resolved, stops
+        the build before anything is compiled, by the include's rule or by
+        make's built-in rules from a .cpp or .s file of the same name."""
         self.make()
         app = os.path.join(self.source, "src", "app")
-        os.rename(os.path.join(app, "main.c"), self.path("evil.c"))
+        evil = self.path("evil.c")  # outside the tree
+        os.rename(os.path.join(app, "main.c"), evil)
         os.remove(os.path.join(app, "main.o"))
-        cases = [  # what stands in for main.c; what make says with the list kept and a new one
-            ("main.cpp", "No rule to make target 'src/app/main.c'",
-             "lists a source file that is not there: src/app/main.c"),
-            ("main.s", "No rule to make target 'src/app/main.c'",
-             "lists a source file that is not there: src/app/main.c"),
-            ("main.c", None, "lists the source file src/app/main.c, which is, with symbolic links "
-             "resolved, %s, outside %s" % (self.path("evil.c"), os.path.realpath(self.source))),
+        os.symlink("../..", os.path.join(self.source, "src", "up"))
+        main = b"4> Compiling ..\\..\\src\\app\\main.c ..."
+        cases = [  # what stands in main.c's place, the entry logged instead, kestrane's reason
+            ("main.cpp", None, '"src/app/main" is not a file in the source tree'),
+            ("main.s", None, '"src/app/main" is not a file in the source tree'),
+            ("main.c", None, '"src/app/main" leads out of the source tree'),
+            # ".." hidden in a link, and a file the log names that is not there.
+            (None, b"src\\up\\evil", '"src/up/evil" leads out of the source tree'),
+            (None, b"src\\app\\gone", '"src/app/gone" is not a file in the source tree'),
         ]
-        for stand_in, kept, new in cases:
-            with self.subTest(stand_in):
-                os.symlink(self.path("evil.c"), os.path.join(app, stand_in))
-                for said in [kept, new]:
-                    if said == new:
-                        self.reverse_log_order()
-                    if said:
-                        proc = self.make(check=False)[0]
-                        self.assertIn(said, proc.stderr)
-                        self.assertFalse(os.path.exists(os.path.join(app, "main.o")))
-                self.reverse_log_order()
-                os.remove(os.path.join(app, stand_in))
-
-    def old_kestrane(self, name, list_data):
-        """A kestrane that ignores --strict and writes `list_data`."""
-        path = self.path(name)
-        with open(path, "wb") as f:
-            f.write(b"#!/bin/sh\nfor a; do case $a in --output=*) out=${a#--output=};; esac; done\n"
-                    b"cat > \"$out\" <<'EOF'\n" + list_data + b"EOF\n")
-        os.chmod(path, 0o755)
-        return "KESTRANE=" + path
+        for stand_in, entry, why in cases:
+            with self.subTest(why, stand_in=stand_in):
+                if stand_in:
+                    os.symlink(evil, os.path.join(app, stand_in))
+                self.write_log(self.good.replace(main, b"4> Compiling ..\\..\\%s.c ..." % entry)
+                               if entry else self.good)
+                self.assertStops("kestrane.mk: supplier-build.log: Kestrane error: Input file line "
+                                 "8: %s (exit status 254)" % why)
+                self.assertFalse(os.path.exists(os.path.join(app, "main.o")))
+                if stand_in:
+                    os.remove(os.path.join(app, stand_in))
 
     def test_hostile_log_stops_the_build(self):
         """Nothing an entry holds is run by make or the shell, nothing is read
         or written outside the tree: the build stops, naming the log and
-        showing the entry escaped. So too with a kestrane that ignores
-        --strict: kestrane.mk checks the list itself."""
+        showing the entry as kestrane escaped it; the list and program stay."""
         self.make()
         built = {name: os.stat(os.path.join(self.source, name)).st_mtime_ns
                  for name in ["firmware", "sources.txt", "sources.txt.mk"]}
         pwned = self.path("pwned")
         target = os.fsencode(pwned)
-        cases = [  # the log line or the list, what make must say
-            (b"1> Compiling ..\\..\\;touch " + target + b";echo \x1b]0;x\x07.c ...\r\n", [],
+        cases = [  # the log line, what make must say
+            (b"1> Compiling ..\\..\\;touch " + target + b";echo \x1b]0;x\x07.c ...\r\n",
              'Input file line 2: ";touch %s;echo \\x1B]0;x\\x07" is not a plain relative path '
              "(exit status 254)" % pwned),
-            (b"Compiling ../../$(shell touch " + target + b").c ...\n", [],
+            (b"Compiling ../../$(shell touch " + target + b").c ...\n",
              'Input file line 2: "$(shell touch %s)" is not a plain relative path' % pwned),
-            (b"Compiling ../../src/a$(file >" + target + b",x).c ...\n", [], '"src/a$(file >'),
-            (b"Compiling ../../../../../../../etc/hostname.c ...\n", [], '"../../../../../etc/hostname"'),
-            (b"", [self.old_kestrane("old-crlf", b"src/app/main\r\n;touch " + target + b";echo \x1b[2J\r\n")],
-             'list line 2: ";touch %s;echo \\x1B[2J" is not a plain relative path' % pwned),
-            (b"", [self.old_kestrane("old-lf", b"src/app/main\n/etc/hostname\n")],
-             'list line 2: "/etc/hostname" is not a plain relative path'),
-            (b"", [self.old_kestrane("old-long", b"src/app/main\n" + b"a" * 5000 + b"\n")],
-             'list line 2: "%s"... (5000 bytes) is not a plain relative path' % ("a" * 200)),
-            (b"", [self.old_kestrane("blank", b"src/app/main\nSource Files/main\n")],
-             'list line 2: "Source Files/main" holds a blank, and make cannot take a file name '
-             "with blanks; build with CMake and kestrane_sources(), which can"),
+            (b"Compiling ../../src/a$(file >" + target + b",x).c ...\n",
+             'Input file line 2: "src/a$(file >%s,x)" is not a plain relative path' % pwned),
+            (b"Compiling ../../../../../../../etc/hostname.c ...\n",
+             'Input file line 2: "../../../../../etc/hostname" is not a plain relative path'),
+            # make splits names at blanks: no --allow-blanks.
+            (b"Compiling ../../Source Files/main.c ...\n",
+             'Input file line 2: "Source Files/main" is not a plain relative path'),
         ]
-        with open(self.log, "rb") as f:
-            log = f.read()
-        for line, args, said in cases:
+        for line, said in cases:
             with self.subTest(said):
-                with open(self.log, "wb") as f:
-                    f.write(b"2> Compiling ..\\..\\src\\app\\main.c ...\n" + line)
-                proc, linked = self.make(*args, check=False)
-                self.assertNotEqual(proc.returncode, 0)
-                self.assertIn("kestrane.mk: supplier-build.log: ", proc.stderr)
-                self.assertIn(said, proc.stderr)
+                self.write_log(b"2> Compiling ..\\..\\src\\app\\main.c ...\n" + line)
+                proc = self.assertStops("kestrane.mk: supplier-build.log: Kestrane error: " + said)
                 self.assertNotIn("\x1b", proc.stdout + proc.stderr)
-                self.assertIsNone(linked)
                 self.assertFalse(os.path.exists(pwned), "a command from the log ran")
                 for name, mtime in built.items():
                     self.assertEqual(os.stat(os.path.join(self.source, name)).st_mtime_ns, mtime, name)
         # The supplier's log again: the list it gives is the one kept.
-        with open(self.log, "wb") as f:
-            f.write(log)
+        self.write_log(self.good)
         self.assertIsNone(self.make()[1])
+
+    def test_old_or_slow_kestrane_and_bad_settings_stop_the_build(self):
+        """A kestrane that writes no report of changes checked nothing (one
+        from before --root): the build stops, naming it, whatever list it
+        wrote; one that runs past KESTRANE_TIMEOUT is stopped."""
+        self.make()
+        pwned = self.path("pwned")
+        old = old_kestrane(self.path("old"), b"src/app/main\n;touch " + os.fsencode(pwned) + b"\n")
+        slow = self.path("slow")
+        with open(slow, "w") as f:
+            f.write("#!/bin/sh\nexec sleep 60\n")
+        os.chmod(slow, 0o755)
+        cases = [  # make's arguments, what it says
+            (["KESTRANE=" + old], "kestrane.mk: %s is not a kestrane that checks the source tree "
+             "and reports changes (--root, --changes); use the kestrane this include came with" % old),
+            (["KESTRANE=" + slow, "KESTRANE_TIMEOUT=1"], "kestrane.mk: supplier-build.log: "
+             "kestrane %s did not finish within 1 s (set KESTRANE_TIMEOUT if the log is that "
+             "large)" % slow),
+            (["KESTRANE_TIMEOUT=0"],
+             'kestrane.mk: KESTRANE_TIMEOUT takes a number of seconds greater than 0, not "0"'),
+            (["KESTRANE_ROOT=x--output"], 'kestrane.mk: kestrane would misread a value with '
+             '"--input" or "--output" in it as that option'),
+        ]
+        for args, said in cases:
+            with self.subTest(said):
+                started = time.monotonic()
+                self.assertStops(said, *args)
+                self.assertLess(time.monotonic() - started, 30)
+                self.assertFalse(os.path.exists(pwned), "a command from the list ran")
+        # The old kestrane's list was never taken; kestrane puts the log's back.
+        self.assertEqual(self.make()[1], LOG_ORDER)
 
 
 if __name__ == "__main__":

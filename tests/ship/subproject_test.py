@@ -11,7 +11,7 @@ import shutil
 import unittest
 
 from shiptest import (EM_ARM, FIRMWARE_OUTPUT, LOG_ORDER, ExampleTestCase, backdate, elf_machine,
-                      need, readme_block, run, setting)
+                      need, old_kestrane, readme_block, run, setting)
 
 SOURCE_DIR = setting("KESTRANE_SOURCE_DIR")
 CMAKE = setting("CMAKE_COMMAND")
@@ -73,7 +73,7 @@ class SubprojectTests(ExampleTestCase):
         with open(listed) as f:
             self.assertEqual(f.read().split(), [s[:-len(".c")] for s in LOG_ORDER])
         # The build-time step takes the newest log whatever its date, and
-        # refuses one that lists nothing, keeping the list it had.
+        # refuses one that lists nothing.
         self.reverse_log_order()
         log = os.path.join(self.source, "supplier-build.log")
         backdate(log)
@@ -85,19 +85,76 @@ class SubprojectTests(ExampleTestCase):
             f.write("Compiling ../../src/app/main.cpp ...\n")
         proc = run([CMAKE, "--build", self.build, "--target", "supplier_sources"], check=False)
         self.assertNotEqual(proc.returncode, 0)
-        self.assertIn("supplier-build.log lists no compiled source file; left-out.txt tells why",
-                      proc.stdout)
+        self.assertIn("supplier-build.log lists no source; see left-out.txt", proc.stdout)
         with open(os.path.join(self.build, "left-out.txt")) as f:
             self.assertEqual(f.read(), "1\ta C++ file (more than one character after the last dot)"
                              '\t"Compiling ../../src/app/main.cpp ..."\n')
-        with open(listed) as f:
-            self.assertEqual(f.read().split(), [s[:-len(".c")] for s in LOG_ORDER[::-1]])
         os.replace(log + ".kept", log)
         self.assertAddsNothingToTheBuild()
         # A later configure reuses the tool it built.
         built = os.stat(self.host_tool()).st_mtime_ns
         run([CMAKE, self.build])
         self.assertEqual(os.stat(self.host_tool()).st_mtime_ns, built, "kestrane was rebuilt")
+
+    def build_time_step(self, tool):
+        """The example's tree with a project of the README's build-time step
+        alone, Kestrane::kestrane being `tool`, and its build folder inside
+        the tree; returns the build's output, its whitespace made single
+        blanks, and whether it succeeded."""
+        with open(os.path.join(self.source, "CMakeLists.txt"), "w") as f:
+            f.write("cmake_minimum_required(VERSION 3.25)\n"
+                    "project(recipe LANGUAGES NONE)\n"
+                    "add_executable(Kestrane::kestrane IMPORTED)\n"
+                    'set_target_properties(Kestrane::kestrane PROPERTIES IMPORTED_LOCATION "%s")\n'
+                    % tool + readme_block("### Build-time use", "cmake"))
+        self.build = os.path.join(self.source, "build")
+        self.configure()
+        proc = run([CMAKE, "--build", self.build], check=False)
+        return " ".join((proc.stdout + proc.stderr).split()), proc.returncode == 0
+
+    def test_build_time_step_takes_only_files_in_the_tree(self):
+        """The README's build-time step: kestrane checks each listed file
+        against the source tree, the build folder in it excluded; the step
+        tells what changed and stops on a refusal or a kestrane that does
+        not check the tree."""
+        log = os.path.join(self.source, "supplier-build.log")
+        with open(log, "rb") as f:
+            good = f.read()
+        said, built = self.build_time_step(TOOL)
+        self.assertTrue(built, said)
+        self.assertIn("no earlier list", said)
+        self.assertNotIn("no earlier list", self.build_time_step(TOOL)[0], "the same list told")
+        with open(log, "wb") as f:
+            f.write(b"1> Compiling ../../src/app/extra.c ...\n" + good)
+        with open(os.path.join(self.source, "src", "app", "extra.c"), "w") as f:
+            f.write("int extra;\n")
+        said, built = self.build_time_step(TOOL)
+        self.assertTrue(built, said)
+        self.assertIn('+ 1 "src/app/extra"', said)
+        # A link to a file outside the tree, and ".." hidden in a link.
+        outside = self.path("outside.c")
+        with open(outside, "w") as f:
+            f.write("int outside;\n")
+        os.symlink(outside, os.path.join(self.source, "src", "sdk.c"))
+        os.symlink("../..", os.path.join(self.source, "src", "up"))
+        os.makedirs(os.path.join(self.source, "build"), exist_ok=True)
+        with open(os.path.join(self.source, "build", "gen.c"), "w") as f:
+            f.write("int gen;\n")
+        old = old_kestrane(self.path("old"), b"src/app/main\n")
+        cases = [  # the entry logged, the tool, what the build says
+            ("src/sdk", TOOL, '"src/sdk" leads out of the source tree'),
+            ("src/up/outside", TOOL, '"src/up/outside" leads out of the source tree'),
+            ("src/app/gone", TOOL, '"src/app/gone" is not a file in the source tree'),
+            ("build/gen", TOOL, '"build/gen" is in an excluded folder'),
+            ("src/app/main", old, "Kestrane::kestrane checks no source tree"),
+        ]
+        for entry, tool, why in cases:
+            with self.subTest(why):
+                with open(log, "wb") as f:
+                    f.write(good + b"Compiling ../../%s.c ...\n" % entry.encode())
+                said, built = self.build_time_step(tool)
+                self.assertFalse(built, said)
+                self.assertIn(why, said)
 
     def test_cross_build_keeps_its_toolchain_to_itself(self):
         toolchain = self.cortex_m4()

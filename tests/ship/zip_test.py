@@ -72,47 +72,89 @@ class ZipPackageTests(PackageTestCase):
 
     def test_make_include_takes_the_list_of_kestrane_exe(self):
         """The example's Makefile with the ZIP's kestrane.mk and Kestrane.exe,
-        whose list ends its lines in CR LF."""
+        whose list and reports end their lines in CR LF."""
         need("make")
         need("cc")
         folder = self.unpack(self.tmp)
         source = self.path("firmware")
         copy_example(source)
-        out = run(["make", "-C", source, "KESTRANE_MK=" + os.path.join(folder, "kestrane.mk"),
-                   "KESTRANE=%s %s" % (WINE, os.path.join(folder, "Kestrane.exe"))]).stdout
+        make = ["make", "-C", source, "KESTRANE_MK=" + os.path.join(folder, "kestrane.mk"),
+                "KESTRANE=%s %s" % (WINE, os.path.join(folder, "Kestrane.exe"))]
+        out = run(make).stdout
         with open(os.path.join(source, "sources.txt"), "rb") as f:
             self.assertEqual(f.read(), b"".join(s[:-len(".c")].encode() + b"\r\n" for s in LOG_ORDER))
         [link] = [line for line in out.splitlines() if " -o firmware " in line]
         self.assertEqual([o + ".c" for o in re.findall(r"(\S+)\.o\b", link)], LOG_ORDER)
+        self.assertIn('kestrane.mk: 5 sources from supplier-build.log (0 lines that mention '
+                      '"compiling" left out)\n  the first list\n', out)
+        # The same list again: nothing told, nothing linked; then a new one.
+        out = run(make).stdout
+        self.assertNotIn("kestrane.mk", out)
+        self.assertNotIn(" -o firmware ", out)
+        log = os.path.join(source, "supplier-build.log")
+        with open(log, "rb") as f:
+            text = f.read()
+        with open(log, "wb") as f:
+            f.write(b"Compiling ../../src/app/extra.c ...\n" + text +
+                    b"Compiling ../../src/app/x.cpp ...\n")
+        with open(os.path.join(source, "src", "app", "extra.c"), "w") as f:
+            f.write("int extra;\n")
+        self.assertIn('kestrane.mk: 6 sources from supplier-build.log (1 line that mentions '
+                      '"compiling" left out)\n  since the last list: 1 added, 0 removed, 0 moved '
+                      "(all in sources.txt.changes)\n    + src/app/extra (1)\n  line 14: a C++ file "
+                      '(more than one character after the last dot): "Compiling ../../src/app/x.cpp '
+                      '..."\n', run(make).stdout)
 
     def test_readme_batch_file_under_cmd(self):
         """The README's batch file, run by cmd with the ZIP's Kestrane.exe
         on PATH and a stand-in for gcc that keeps the response file: every
         name reaches it in quotes, in log order, a folder with a blank
-        included; an empty list or a refused log stops it before gcc."""
+        included, and what changed is shown. A refused log (an entry that is
+        no plain path, or no file inside the tree), an empty list, or a
+        Kestrane that writes no report of changes stops it before gcc."""
         folder = self.unpack(self.path("zip"))
         work = self.path("work")
-        os.mkdir(work)
+        shutil.copytree(os.path.join(EXAMPLES, "firmware", "src"), os.path.join(work, "src"))
+        os.rename(os.path.join(work, "src", "app"), os.path.join(work, "src", "Source Files"))
+        os.mkdir(self.path("outside"))
+        os.symlink("../../outside", os.path.join(work, "src", "sdk"))  # made on Linux
+        with open(self.path("outside", "x.c"), "w") as f:
+            f.write("int x;\n")
+        # Prints a banner, succeeds and writes nothing, whatever it is given.
+        old = self.path("old")
+        os.mkdir(old)
+        shutil.copy(os.path.join(self.BUILD_DIR, "tests", "banner_probe_no_resource.exe"),
+                    os.path.join(old, "Kestrane.exe"))
         with open(os.path.join(work, "build.bat"), "w", newline="\r\n") as f:
             f.write(readme_block("### cmd and PowerShell", "bat"))
         with open(os.path.join(work, "gcc.bat"), "w", newline="\r\n") as f:
             f.write('@set rsp=%3\n@type "%rsp:~1%" > gcc-got.rsp\n')
         with open(os.path.join(EXAMPLES, "firmware", "supplier-build.log"), "rb") as f:
             log = f.read().replace(b"\\app\\", b"\\Source Files\\")
-        cases = [  # the log, what gcc got (None: not run), what the batch file said
-            (log, [s.replace("/app/", "/Source Files/") for s in LOG_ORDER], ""),
-            (log.replace(b".c ...", b".cpp ..."), None,
-             "supplier-build.log lists no compiled source file; left-out.txt tells why"),
-            (log + b"Compiling ../../a;b.c ...\r\n", None, '"a;b" is not a plain relative path'),
+        listed = [s.replace("/app/", "/Source Files/") for s in LOG_ORDER]
+        refused = 'Kestrane error: Input file line 13: "%s" %s'
+        cases = [  # the log, Kestrane's folder, what gcc got (None: not run), a line said
+            (log, folder, listed, "no earlier list"),
+            (log.replace(b"5> ", b"1> Compiling ../../src/board/clock.c ...\r\n5> "), folder,
+             listed[:3] + ["src/board/clock.c"] + listed[3:], '+\t4\t"src/board/clock"'),
+            (log.replace(b".c ...", b".cpp ..."), folder, None,
+             "supplier-build.log lists no source; see left-out.txt"),
+            (log + b"Compiling ../../a;b.c ...\r\n", folder, None,
+             refused % ("a;b", "is not a plain relative path")),
+            (log + b"Compiling ../../src/sdk/x.c ...\r\n", folder, None,
+             refused % ("src/sdk/x", "leads out of the source tree")),
+            (log + b"Compiling ../../src/gone.c ...\r\n", folder, None,
+             refused % ("src/gone", "is not a file in the source tree")),
+            (log, old, None, "Kestrane checks no source tree"),
         ]
-        env = dict(os.environ, WINEPATH="Z:" + folder.replace("/", "\\"))
-        for data, got, said in cases:
-            with self.subTest(said or "listed"):
+        for data, path, got, said in cases:
+            with self.subTest(said):
                 with open(os.path.join(work, "supplier-build.log"), "wb") as f:
                     f.write(data)
+                env = dict(os.environ, WINEPATH="Z:" + path.replace("/", "\\"))
                 proc = run([WINE, "cmd", "/c", "build.bat"], cwd=work, env=env, check=False)
                 self.assertEqual(proc.returncode != 0, got is None, proc.stdout)
-                self.assertIn(said, proc.stdout)
+                self.assertIn(said, proc.stdout.splitlines(), proc.stdout)
                 rsp = os.path.join(work, "gcc-got.rsp")
                 if got is not None:
                     with open(rsp) as f:
