@@ -35,6 +35,7 @@ install(FILES LICENSE DESTINATION ${KESTRANE_DOC_DIR}
 # The manual page is read as it stands in the sources too: its version and
 # summary must be the project's.
 set(KESTRANE_MANUAL_PAGE ${PROJECT_SOURCE_DIR}/man/kestrane.1)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KESTRANE_MANUAL_PAGE})
 file(STRINGS ${KESTRANE_MANUAL_PAGE} page_head LIMIT_COUNT 6)
 string(FIND "${page_head}" "\"Kestrane ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}\"" version_at)
 string(FIND "${page_head}" "kestrane \\- ${KESTRANE_SUMMARY}" summary_at)

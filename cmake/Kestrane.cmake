@@ -201,24 +201,16 @@ function(_kestrane_run error_var settings)
   set(${error_var} "${error}" PARENT_SCOPE)
 endfunction()
 
-# The first lines of <path> (a few KiB), one by one, as the tool wrote them:
-# in <out>, each followed by a line feed. Not a CMake list: a line of the
-# log may hold any character.
-function(_kestrane_first_lines out path count)
+# The first five lines of <path> (a few KiB), each with its line feed. Not
+# a CMake list: a line of the log may hold any character.
+function(_kestrane_first_lines out path)
   file(READ "${path}" head LIMIT 8192)
   string(REPLACE "\r" "" head "${head}")
-  set(lines "")
-  foreach(i RANGE 1 ${count})
-    string(FIND "${head}" "\n" end)
-    if(end LESS 0)
-      break()
-    endif()
-    math(EXPR end "${end} + 1")
-    string(SUBSTRING "${head}" 0 ${end} line)
-    string(APPEND lines "${line}")
-    string(SUBSTRING "${head}" ${end} -1 head)
-  endforeach()
-  set(${out} "${lines}" PARENT_SCOPE)
+  set(line "([^\n]*\n)?")
+  if(NOT head STREQUAL "")  # a match may not be empty
+    string(REGEX MATCH "^${line}${line}${line}${line}${line}" head "${head}")
+  endif()
+  set(${out} "${head}" PARENT_SCOPE)
 endfunction()
 
 # From kestrane's explanation <explain>: in <lines_var> how many lines that
@@ -246,7 +238,7 @@ function(_kestrane_left_out lines_var out explain)
       math(EXPR count "${count} - 1 + ${CMAKE_MATCH_1}")
     endif()
   endif()
-  _kestrane_first_lines(told "${explain}" 5)
+  _kestrane_first_lines(told "${explain}")
   string(REGEX REPLACE "([^\t\n]*)\t([^\t\n]*)\t" "line \\1: \\2: " told "${told}")
   string(REGEX MATCHALL "\n" shown "${told}")
   list(LENGTH shown shown)
@@ -286,7 +278,7 @@ function(_kestrane_changes out report)
       string(APPEND told " ${n} ${name},")
     endforeach()
     string(REGEX REPLACE ",$" " (all in ${report})" told "${told}")
-    _kestrane_first_lines(first "${report}" 5)
+    _kestrane_first_lines(first "${report}")
     string(REGEX REPLACE "[+]\t([0-9]+)\t\"([^\n]*)\"\n" "  + \\2 (\\1)\n" first "${first}")
     string(REGEX REPLACE "-\t([0-9]+)\t\"([^\n]*)\"\n" "  - \\2 (was \\1)\n" first "${first}")
     string(REGEX REPLACE "~\t([0-9]+)\t([0-9]+)\t\"([^\n]*)\"\n" "  ~ \\3 \\1 (was \\2)\n"

@@ -1,39 +1,20 @@
-# kestrane.mk: the sources that a supplier's build log announces, for GNU Make.
+# kestrane.mk: the sources that a supplier's build log announces, for GNU
+# Make (man kestrane tells all).
 #
-#   KESTRANE_LOG := supplier-build.log
+#   KESTRANE_LOG := supplier-build.log        # required; optional, [default]:
+#   KESTRANE_LIST KESTRANE_ROOT KESTRANE_EXTENSION KESTRANE_ALLOW_EMPTY
+#   KESTRANE_TIMEOUT KESTRANE                 # [sources.txt] [.] [.c] [] [120]
 #   include <prefix>/share/kestrane/kestrane.mk
-#   firmware: $(KESTRANE_OBJECTS) $(KESTRANE_LIST)
-#   	$(CC) $(LDFLAGS) -o $@ $(KESTRANE_OBJECTS) $(LDLIBS)
+#   firmware: $(KESTRANE_OBJECTS) $(KESTRANE_LIST) ; $(CC) -o $@ $(KESTRANE_OBJECTS)
 #
-# Set before the include (defaults in brackets):
-#   KESTRANE_LOG          the supplier's build log (required)
-#   KESTRANE_LIST         the list [sources.txt]; beside it $(KESTRANE_LIST).mk,
-#                         the makefile made from it, .left-out and .changes
-#   KESTRANE_ROOT         the source tree, which entries are relative to [.]
-#   KESTRANE_EXTENSION    put after each entry [.c]
-#   KESTRANE_ALLOW_EMPTY  not empty: a log that lists nothing is no error
-#   KESTRANE_TIMEOUT      the seconds kestrane may take [120], where there is
-#                         a timeout command (coreutils) to stop it
-#   KESTRANE              the program [the kestrane installed with this file,
-#                         else kestrane on PATH]
-# It sets KESTRANE_SOURCES, the listed files in the log's order, and
-# KESTRANE_OBJECTS, their objects, each beside its source. KESTRANE_LIST
-# changes only with the list: a program that depends on it relinks when the
-# log's order changes.
-#
-# The log is someone else's text, which make would parse and the shell run.
-# kestrane checks every entry, and nothing here does again: --strict passes
-# only plain relative paths (without blanks, at which make splits words),
-# --root and --extension only regular files inside the tree once links are
-# resolved. A refused log stops the build with kestrane's message, and so
-# does a kestrane from before these options, which writes no --changes report.
-#
-# make brings $(KESTRANE_LIST).mk up to date before it reads the makefiles,
-# nothing else running meanwhile. kestrane runs each time, whatever the log's
-# date (archives and copies keep the supplier's), and leaves an unchanged
-# list as it was. Only a changed list or other settings rewrite the makefile,
-# told: make then reads the makefiles anew, once. A goal that ends in "clean"
-# alone takes the last makefile as it is, whatever the log.
+# KESTRANE_SOURCES are the listed files in log order, KESTRANE_OBJECTS their
+# objects; KESTRANE_LIST changes only with the list. kestrane checks every
+# entry and nothing here does again: --strict (plain paths, no blanks, at
+# which make splits words), --root and --extension (regular files inside the
+# tree). It runs on every build, within KESTRANE_TIMEOUT where `timeout`
+# exists, and leaves an unchanged list as it was; only a new list, or other
+# settings, rewrite $(KESTRANE_LIST).mk, told, and make reads it anew. A goal
+# that ends in "clean" takes the last list as it is.
 
 kestrane_here := $(dir $(lastword $(MAKEFILE_LIST)))
 
@@ -104,12 +85,16 @@ kestrane_cleaning := $(if $(MAKECMDGOALS),$(if $(filter-out %clean,$(MAKECMDGOAL
 ifeq ($(kestrane_cleaning)$(MAKE_RESTARTS),)
 # The makefile stands when the report is empty (the same list), it was told
 # with these settings, and the list is not newer (a build that stopped after
-# the list changed: to an empty one, say). A restart has run kestrane.
+# the list changed: to an empty one, say). A restart has run kestrane. A
+# failure is told by the makefile it leaves, which make reads anew: so make
+# says only why, and a clean goal still finds the last list.
 .PHONY: .kestrane-run
 .kestrane-run: ;
 $(KESTRANE_LIST).mk: .kestrane-run $(wildcard $(KESTRANE_LIST))
 	@log='$(KESTRANE_LOG)' list='$(KESTRANE_LIST)' seconds='$(KESTRANE_TIMEOUT)' seconds_ok=; \
-	fail() { echo "kestrane.mk: $$1" >&2; exit 1; }; \
+	fail() { printf '%s\n' "$$1" > '$@.said'; { echo 'kestrane_made_with := failed'; \
+	  [ -f '$@' ] && sed -e 1d -e '/^kestrane_failed/d' '$@'; echo 'kestrane_failed := $@.said'; } \
+	  > '$@.new' && mv -f '$@.new' '$@'; exit 0; }; \
 	case $$seconds in *[!0-9.]* | *.*.*) ;; *[1-9]*) seconds_ok=1;; esac; \
 	[ -n "$$seconds_ok" ] || \
 	  fail "KESTRANE_TIMEOUT takes a number of seconds greater than 0, not \"$$seconds\""; \
@@ -130,13 +115,16 @@ $(KESTRANE_LIST).mk: .kestrane-run $(wildcard $(KESTRANE_LIST))
 	if [ ! -s "$$list.changes" ] && [ -z '$(filter $(KESTRANE_LIST),$?)' ] && [ -f '$@' ] && \
 	   read -r made < '$@' && [ "$$made" = '$(kestrane_made)' ]; then exit 0; fi; \
 	told=`list="$$list" left="$$list.left-out" changes="$$list.changes" log="$$log" \
-	  empty_ok='$(KESTRANE_ALLOW_EMPTY)' awk '$(kestrane_told)'` || { echo "$$told" >&2; exit 1; }; \
+	  empty_ok='$(KESTRANE_ALLOW_EMPTY)' awk '$(kestrane_told)'` || fail "$${told#kestrane.mk: }"; \
 	echo "$$told"; \
 	{ echo '$(kestrane_made)'; echo 'KESTRANE_ENTRIES := \'; \
 	  tr -d '\r' < "$$list" | sed 's/.*/  & \\/'; echo; } > '$@.new' && mv -f '$@.new' '$@'
 endif
 ifeq ($(kestrane_cleaning),)
 include $(KESTRANE_LIST).mk
+ifneq ($(MAKE_RESTARTS),)
+$(if $(kestrane_failed),$(error kestrane.mk: $(or $(file <$(kestrane_failed)),$(shell cat '$(kestrane_failed)'))))
+endif
 else
 # Cleaning: the last list, as it is.
 -include $(KESTRANE_LIST).mk

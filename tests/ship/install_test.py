@@ -344,7 +344,7 @@ class MakeTests(ExampleTestCase):
         the right one."""
         cpp = self.good.replace(b".c ...", b".cpp ...")
         not_the_log = ('kestrane.mk: no line of supplier-build.log mentions "compiling": is it the '
-                       "supplier's build log, in the form the README describes?\n")
+                       "supplier's build log, in the form the README describes?")
         cases = [  # the log, make's arguments, its status, what it says
             (self.good + b"7> Compiling ../../src/app/extra.cpp ...\n", [], 0,
              'kestrane.mk: 5 sources from supplier-build.log (1 line that mentions "compiling" left '
@@ -356,7 +356,7 @@ class MakeTests(ExampleTestCase):
              'last dot): "2> Compiling ..\\x5C..\\x5Csrc\\x5Cboard\\x5Cclock.cpp ..."\n'),
             (cpp + cpp, [], 2, '"6> Compiling ..\\x5C..\\x5Csrc\\x5Capp\\x5Cblink.cpp ..."\n'
              "  5 more in sources.txt.left-out\n"
-             "  (set KESTRANE_ALLOW_EMPTY to accept an empty list)\n"),
+             "  (set KESTRANE_ALLOW_EMPTY to accept an empty list)"),
             (b"COMPILING ../../src/app/main.c ...\n", [], 2, "1 line that mentions \"compiling\" "
              "was left out:\n  line 1: the word is not written Compiling (letter case counts)"),
             (b"Linking firmware.elf ...\n", [], 2, not_the_log),
@@ -421,8 +421,11 @@ class MakeTests(ExampleTestCase):
         or written outside the tree: the build stops, naming the log and
         showing the entry as kestrane escaped it; the list and program stay."""
         self.make()
+        # The makefile tells the failure, and keeps the last list's entries.
         built = {name: os.stat(os.path.join(self.source, name)).st_mtime_ns
-                 for name in ["firmware", "sources.txt", "sources.txt.mk"]}
+                 for name in ["firmware", "sources.txt"]}
+        with open(os.path.join(self.source, "sources.txt.mk")) as f:
+            entries = f.read().splitlines()[1:]
         pwned = self.path("pwned")
         target = os.fsencode(pwned)
         cases = [  # the log line, what make must say
@@ -447,6 +450,8 @@ class MakeTests(ExampleTestCase):
                 self.assertFalse(os.path.exists(pwned), "a command from the log ran")
                 for name, mtime in built.items():
                     self.assertEqual(os.stat(os.path.join(self.source, name)).st_mtime_ns, mtime, name)
+                with open(os.path.join(self.source, "sources.txt.mk")) as f:
+                    self.assertEqual(f.read().splitlines()[1:-1], entries)
         # The supplier's log again: the list it gives is the one kept.
         self.write_log(self.good)
         self.assertIsNone(self.make()[1])
