@@ -261,10 +261,13 @@ class MakeTests(ExampleTestCase):
             f.write(data)
 
     def assertStops(self, said, *args):
-        """make fails with `said` on its error output, before it links."""
+        """make fails with `said` on its error output, before it links, and
+        says nothing else: no missing makefile, no recipe that failed."""
         proc, linked = self.make(*args, check=False)
         self.assertNotEqual(proc.returncode, 0)
         self.assertIn(said, proc.stderr)
+        self.assertEqual(len([l for l in proc.stderr.splitlines() if l]), said.count("\n") + 1,
+                         proc.stderr)
         self.assertIsNone(linked)
         return proc
 
