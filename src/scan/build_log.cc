@@ -95,9 +95,10 @@ class LogScan {
   // The number of the refused line that begins at log place `place`.
   uint64_t RefusedLineNumber(uint64_t place, uint64_t numbered);
   uint64_t PlaceOf(size_t at) const { return readTo_ - (blockEnd_ - at); }
-  // Why a line that begins at log place `begin` gives no entry; `line` is
-  // the whole of it, or empty where it cannot be looked at whole.
-  LeftOut Reason(uint64_t begin, std::string_view line, bool lineFeed) const;
+  // Why `line`, which begins at log place `begin`, gives no entry; where it
+  // is a long line, `line` holds only its beginning.
+  LeftOut Reason(uint64_t begin, std::string_view line, uint64_t length,
+                 bool lineFeed) const;
   void Tell(uint64_t line, LeftOut reason, std::string_view text, uint64_t length);
   // Why the entry, whole or by its beginning, may not be listed; null where
   // it may.
@@ -142,7 +143,8 @@ class LogScan {
   size_t keptSize_ = 0;
   uint64_t keptFrom_ = LongLineMatch::kNone;
   uint64_t longNumber_ = 0;
-  std::string longBeginning_;
+  std::string longText_;  // up to a long line's length, and its CR
+  char longLastByte_ = 0;
   bool longWord_ = false;
 };
 
@@ -189,7 +191,7 @@ ScanResult LogScan::Run() {
       // What is left is a last line without a line feed.
       if (leftOut_ && ok() && atEnd_ &&
           FindWordInAnyCase(text_ + rest, end - rest, '\n') < end - rest)
-        Tell(LineNumber(rest), Reason(PlaceOf(rest), {}, false),
+        Tell(LineNumber(rest), Reason(PlaceOf(rest), {}, 0, false),
              std::string_view(text_ + rest, end - rest), end - rest);
       break;
     }
@@ -290,7 +292,8 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   std::string_view sourceFile;
   if (ended_ || !MatchCompileLine(line, &sourceFile)) {
     if (leftOut_)
-      Tell(LineNumber(begin), Reason(PlaceOf(begin), line, true), line, line.size());
+      Tell(LineNumber(begin), Reason(PlaceOf(begin), line, line.size(), true), line,
+           line.size());
     return true;
   }
   // A captured path ends in a dot and one character: they go.
@@ -310,12 +313,13 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   return true;
 }
 
-LeftOut LogScan::Reason(uint64_t begin, std::string_view line, bool lineFeed) const {
+LeftOut LogScan::Reason(uint64_t begin, std::string_view line, uint64_t length,
+                       bool lineFeed) const {
   if (ended_ && begin > endAt_)
     return LeftOut::kAfterEndOfText;
   if (ended_ || !lineFeed)
     return LeftOut::kNoLineFeed;
-  return line.data() ? ExplainLeftOut(line) : LeftOut::kLongLine;
+  return length > kLongLineLength ? LeftOut::kLongLine : ExplainLeftOut(line);
 }
 
 void LogScan::Tell(uint64_t line, LeftOut reason, std::string_view text,
@@ -371,7 +375,7 @@ void LogScan::StartLongLine(size_t begin, size_t end) {
   keptSize_ = 0;
   keptFrom_ = LongLineMatch::kNone;
   longNumber_ = lines_ + 1;
-  longBeginning_.clear();
+  longText_.clear();
   longWord_ = false;
   TakeLongPiece(text_ + begin, end - begin);
 }
@@ -384,8 +388,11 @@ void LogScan::TakeLongPiece(const char* data, size_t size) {
     const size_t back = static_cast<size_t>(std::min<uint64_t>(at, kWordLength - 1));
     longWord_ = FindWordInAnyCase(data - back, back + size, '\n') < back + size;
   }
-  if (leftOut_ && longBeginning_.size() < kShownBeginning)
-    longBeginning_.append(data, std::min(size, kShownBeginning - longBeginning_.size()));
+  // Explained whole unless it is a long line.
+  if (leftOut_ && longText_.size() <= kLongLineLength)
+    longText_.append(data, std::min(size, kLongLineLength + 1 - longText_.size()));
+  if (size > 0)
+    longLastByte_ = data[size - 1];
   if (start_ >= 0 || long_.firstPath() == LongLineMatch::kNone || ended_)
     return;
   // Where it cannot be read again, the line is kept from its first head on.
@@ -417,7 +424,11 @@ bool LogScan::EndLongLine(bool lineFeed) {
     if (result_.outcome == ScanResult::kRefused)
       result_.refusedLine = RefusedLineNumber(longStart_, longNumber_);
   } else if (leftOut_ && longWord_) {
-    Tell(longNumber_, Reason(longStart_, {}, lineFeed), longBeginning_, long_.size());
+    // CR LF is one line end.
+    const uint64_t length = long_.size() - (lineFeed && longLastByte_ == '\r' ? 1 : 0);
+    const std::string_view text(longText_.data(),
+                                static_cast<size_t>(std::min<uint64_t>(length, longText_.size())));
+    Tell(longNumber_, Reason(longStart_, text, length, lineFeed), text, length);
   }
   return ok();
 }

@@ -504,6 +504,7 @@ const char* LeftOutText(LeftOut reason) {
   };
   static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(LeftOut::kLongLine) + 1,
                 "a text for every reason");
+  static_assert(kLongLineLength == size_t{512} << 10, "the long line's text says 512 KiB");
   return kTexts[static_cast<size_t>(reason)];
 }
 

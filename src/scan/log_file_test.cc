@@ -5,13 +5,15 @@
 #include <gtest/gtest.h>
 
 #include "scan/log_file.h"
+#include "scan/scan_testing.h"
 
 namespace {
 
 // A log that is cut while it is read, or rewritten from its start, was not
 // read whole; one that grows, or stays, was.
 TEST(LogFile, ACutLogIsAFailedRead) {
-  const std::string path = testing::TempDir() + "kestrane_log_file.log";
+  const TestFolder folder;
+  const std::string path = folder.Path("build.log");
   const struct {
     const char* name;
     uintmax_t resizedTo;  // after the first read; 0: appended to instead
@@ -49,9 +51,8 @@ TEST(LogFile, ACutLogIsAFailedRead) {
       EXPECT_EQ(c.failed, log.failed()) << (positional ? "positional" : "stream");
     }
   }
-  std::filesystem::remove(path);
-  LogFile folder;
-  EXPECT_FALSE(folder.Open(testing::TempDir()));
+  LogFile log;
+  EXPECT_FALSE(log.Open(folder.path()));
 }
 
 }  // namespace

@@ -214,6 +214,11 @@ struct LineText {
 /// entry a line. Duplicates and empty entries stay, in their places.
 using SourceFileList = LineText;
 
+/// A line longer than this, without its line end, is a long line: when it
+/// gives no entry, that is its reason (LeftOutText says "512 KiB"), and it is
+/// not looked at whole.
+constexpr size_t kLongLineLength = size_t{512} << 10;
+
 /// Read size of ScanBuildLog unless a caller asks for another.
 constexpr size_t kScanBlockSize = size_t{1} << 20;
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "scan/scan_testing.h"
 #include "scan/utf16.h"
 
 namespace {
@@ -55,6 +56,25 @@ TEST(DecodeUtf16, EveryCutInEitherOrder) {
         SCOPED_TRACE(testing::Message() << c.name << (bigEndian ? " BE" : " LE")
                                         << ", cut at " << cut);
         EXPECT_EQ(c.text, Decode(bytes, bigEndian, cut));
+      }
+    }
+  }
+}
+
+// Each pair of code units at the edges of UTF-8's lengths and of the
+// surrogates, cut at each byte, against a plain decoding.
+TEST(DecodeUtf16, EachPairOfEdgeUnits) {
+  const char16_t edges[] = {0x0,    0x7F,   0x80,   0x7FF,  0x800,  0xD7FF, 0xD800,
+                            0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF};
+  for (const bool bigEndian : {false, true}) {
+    for (const char16_t first : edges) {
+      for (const char16_t second : edges) {
+        const std::string bytes = Bytes(std::u16string{first, second}, bigEndian);
+        const std::string text =
+            Utf8Text((bigEndian ? std::string("\xfe\xff") : std::string("\xff\xfe")) + bytes);
+        for (size_t cut = 0; cut <= bytes.size(); ++cut)
+          ASSERT_EQ(text, Decode(bytes, bigEndian, cut))
+              << std::hex << first << " " << second << " cut at " << cut;
       }
     }
   }
