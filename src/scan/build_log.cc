@@ -6,7 +6,7 @@
 // the word first and finds a line's bounds only around it: a line without
 // the word cannot match, so most bytes are looked at once, sixteen at a time.
 // The unfinished last line of a block is carried to the front of the next. A
-// line longer than half a block is followed by LongLineMatch instead, which
+// line longer than half a block is followed by LineMatch instead, which
 // keeps positions, not text; when the line has ended, its entry is read again
 // from the log, or, where the log cannot be read again (a pipe, a UTF-16
 // log), it was kept from the line's first head on.
@@ -121,7 +121,7 @@ class LogScan {
   ScanResult result_;
 
   MemoryBlock buffer_;
-  char* text_ = nullptr;  // the block, after LongLineMatch::kLookBack bytes
+  char* text_ = nullptr;  // the block, after LineMatch::kLookBack bytes
   size_t blockEnd_ = 0;   // the end of what it holds
   int64_t start_ = -1;    // the stream's place of the log's first byte; -1
                           // where the log cannot be read again
@@ -138,10 +138,10 @@ class LogScan {
   // are explained, its number, beginning and whether it holds the word.
   bool inLongLine_ = false;
   uint64_t longStart_ = 0;
-  LongLineMatch long_;
+  LineMatch long_;
   MemoryBlock kept_;
   size_t keptSize_ = 0;
-  uint64_t keptFrom_ = LongLineMatch::kNone;
+  uint64_t keptFrom_ = LineMatch::kNone;
   uint64_t longNumber_ = 0;
   std::string longText_;  // up to a long line's length, and its CR
   char longLastByte_ = 0;
@@ -150,12 +150,12 @@ class LogScan {
 
 ScanResult LogScan::Run() {
   const size_t blockSize = std::max<size_t>(options_.blockSize, 1);
-  buffer_ = MemoryBlock(LongLineMatch::kLookBack + blockSize + kCopyOverrun);
+  buffer_ = MemoryBlock(LineMatch::kLookBack + blockSize + kCopyOverrun);
   if (!buffer_.data()) {
     Fail();
     return result_;
   }
-  text_ = buffer_.data() + LongLineMatch::kLookBack;
+  text_ = buffer_.data() + LineMatch::kLookBack;
   start_ = static_cast<int64_t>(log_.tellg());
   numbered_ = leftOut_ || ((options_.strict || options_.check) && start_ < 0);
   size_t held = 0;  // the carry, at the front of the block
@@ -219,10 +219,10 @@ void LogScan::Drain() {
 }
 
 // The long line's last bytes in the block that ends at `end` go before the
-// block, where LongLineMatch looks back at them with the next one.
+// block, where LineMatch looks back at them with the next one.
 void LogScan::KeepLookBack(size_t end) {
-  memmove(text_ - LongLineMatch::kLookBack, text_ + end - LongLineMatch::kLookBack,
-          LongLineMatch::kLookBack);
+  memmove(text_ - LineMatch::kLookBack, text_ + end - LineMatch::kLookBack,
+          LineMatch::kLookBack);
 }
 
 bool LogScan::Read(char* data, size_t size, size_t* got) {
@@ -371,9 +371,9 @@ void LogScan::Refuse(const char* why, std::string_view beginning, uint64_t lengt
 void LogScan::StartLongLine(size_t begin, size_t end) {
   inLongLine_ = true;
   longStart_ = PlaceOf(begin);
-  long_ = LongLineMatch();
+  long_ = LineMatch();
   keptSize_ = 0;
-  keptFrom_ = LongLineMatch::kNone;
+  keptFrom_ = LineMatch::kNone;
   longNumber_ = lines_ + 1;
   longText_.clear();
   longWord_ = false;
@@ -393,10 +393,10 @@ void LogScan::TakeLongPiece(const char* data, size_t size) {
     longText_.append(data, std::min(size, kLongLineLength + 1 - longText_.size()));
   if (size > 0)
     longLastByte_ = data[size - 1];
-  if (start_ >= 0 || long_.firstPath() == LongLineMatch::kNone || ended_)
+  if (start_ >= 0 || long_.firstPath() == LineMatch::kNone || ended_)
     return;
   // Where it cannot be read again, the line is kept from its first head on.
-  if (keptFrom_ == LongLineMatch::kNone)
+  if (keptFrom_ == LineMatch::kNone)
     keptFrom_ = long_.firstPath();
   const size_t from =
       keptFrom_ > at ? static_cast<size_t>(keptFrom_ - at) : 0;

@@ -3,8 +3,10 @@
 // A compile line is defined by CompileLinePatternText under ECMAScript rules.
 // Regex engines that backtrack recurse once per character of the line and
 // overflow the stack on the long command lines real build logs are full of, so
-// the expression is matched here by hand, in one linear pass. What makes that
-// possible is the shape of the expression:
+// the expression is matched here by hand, in one linear pass: a line held
+// whole by MatchTail and MatchHead, a line taken in pieces by LineMatch,
+// which finds the same heads and tail and keeps only their places. What
+// makes that possible is the shape of the expression:
 //
 //   .*  Compiling  S+  PP X PP X  ( .* \. E )  S+  PPP
 //
@@ -64,9 +66,6 @@ bool IsExtension(unsigned char c) { return Is(kExtension, c); }
 constexpr char kWord[] = "Compiling";
 constexpr char kLowerWord[] = "compiling";
 static_assert(sizeof(kWord) - 1 == kWordLength, "the word's length");
-// Between the end of the white space after the word and the captured path:
-// two punctuation characters and a separator, twice.
-constexpr size_t kStepsLength = 6;
 // The shortest text that can follow the start of the word up to the end of the
 // captured path's dot: the word, one blank, the steps, and the dot itself.
 constexpr size_t kWordToDot = kWordLength + 1 + kStepsLength;
@@ -270,14 +269,14 @@ bool MatchCompileLine(std::string_view line, std::string* sourceFile) {
   return true;
 }
 
-// A long line, piece by piece. Its head is found as MatchHead finds it, word
-// by word from the left, keeping the last two heads that fit: only the
-// rightmost can lie past the dot, since a word after it would have to stand
-// after the dot, where no letter but the extension may. Its tail is read
-// from the last five bytes that are not white space. CRs count where
-// MatchHead counts them: none may come before a head's word, and none between
-// its steps and the dot.
-void LongLineMatch::Take(const char* data, size_t size) {
+// A line, piece by piece. Its heads are found word by word from the left, as
+// MatchHead finds them, keeping the last two that fit: only the rightmost can
+// lie past the dot, since a word after it would have to stand after the dot,
+// where no letter but the extension may. Its tail is read from the last five
+// bytes that are not white space. A break (CR or LF) may stand neither
+// before a head's word nor between its steps and the dot; the words after
+// the line's first break are not looked at.
+void LineMatch::Take(const char* data, size_t size) {
   if (size == 0)
     return;
   const uint64_t begin = taken_;
@@ -291,10 +290,10 @@ void LongLineMatch::Take(const char* data, size_t size) {
   // The line's bytes before `data` that may be looked at again.
   const uint64_t back = begin < kLookBack ? begin : kLookBack;
   const size_t span = static_cast<size_t>(back) + size;
-  const size_t cr = Find(data - back, span, '\r');
-  const uint64_t firstCRHere = cr < span ? begin - back + cr : kNone;
-  if (firstCR_ == kNone)
-    firstCR_ = firstCRHere;
+  const size_t breakAt = FindEither(data - back, span, '\r', '\n');
+  const uint64_t firstBreakHere = breakAt < span ? begin - back + breakAt : kNone;
+  if (firstBreak_ == kNone)
+    firstBreak_ = firstBreakHere;
 
   if (pendingWord_ != kNone) {
     uint64_t steps = pendingAt_;
@@ -312,7 +311,7 @@ void LongLineMatch::Take(const char* data, size_t size) {
   // which reads them again, or cannot fit at all.
   static_assert(kLookBack >= kWordToDot - 1, "a word is looked at whole");
   const uint64_t wordsTo =
-      std::min(end >= kWordToDot ? end - (kWordToDot - 1) : 0, firstCR_);
+      std::min(end >= kWordToDot ? end - (kWordToDot - 1) : 0, firstBreak_);
   for (uint64_t from = wordsFrom_; from < wordsTo;) {
     // Words that begin before `wordsTo`, whose letters end before the end.
     const size_t length = static_cast<size_t>(wordsTo - from) + kWordLength - 1;
@@ -336,17 +335,16 @@ void LongLineMatch::Take(const char* data, size_t size) {
   }
   wordsFrom_ = std::max(wordsFrom_, wordsTo);
 
-  if (firstCRHere != kNone) {
+  if (firstBreakHere != kNone) {
     for (Head* head : {&latest_, &previous_}) {
-      if (head->steps == kNone || head->carriageReturn != kNone)
+      if (head->steps == kNone || head->lineBreak != kNone)
         continue;
       const uint64_t from = std::max(head->steps, begin - back);
       if (from >= end)
         continue;
-      const size_t found =
-          Find(place(from), static_cast<size_t>(end - from), '\r');
-      if (from + found < end)
-        head->carriageReturn = from + found;
+      const size_t next = FindEither(place(from), static_cast<size_t>(end - from), '\r', '\n');
+      if (from + next < end)
+        head->lineBreak = from + next;
     }
   }
 
@@ -368,7 +366,7 @@ void LongLineMatch::Take(const char* data, size_t size) {
   taken_ = end;
 }
 
-void LongLineMatch::CheckSteps(const char* s, uint64_t steps) {
+void LineMatch::CheckSteps(const char* s, uint64_t steps) {
   if (!IsStep(s) || !IsStep(s + 3))
     return;
   previous_ = latest_;
@@ -377,7 +375,7 @@ void LongLineMatch::CheckSteps(const char* s, uint64_t steps) {
     firstPath_ = steps + kStepsLength;
 }
 
-bool LongLineMatch::End(uint64_t* begin, uint64_t* end) const {
+bool LineMatch::End(uint64_t* begin, uint64_t* end) const {
   uint64_t n = taken_;
   if (n > 0 && lastByte_ == '\r')
     --n;  // CR LF is one line end
@@ -399,7 +397,7 @@ bool LongLineMatch::End(uint64_t* begin, uint64_t* end) const {
   const Head* head = fits(latest_)     ? &latest_
                      : fits(previous_) ? &previous_
                                        : nullptr;
-  if (!head || head->carriageReturn < dot)
+  if (!head || head->lineBreak < dot)
     return false;
   *begin = head->steps + kStepsLength;
   *end = dot;

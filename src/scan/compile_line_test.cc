@@ -30,10 +30,10 @@ std::optional<std::string> Match(const std::string& line) {
   return sourceFile;
 }
 
-// A line handed to LongLineMatch in pieces of `piece` bytes; as a log's line,
+// A line handed to LineMatch in pieces of `piece` bytes; as a log's line,
 // one CR at its end belongs to the line end.
 std::optional<std::string> MatchInPieces(const std::string& line, size_t piece) {
-  LongLineMatch match;
+  LineMatch match;
   for (size_t at = 0; at < line.size(); at += piece)
     match.Take(line.data() + at, std::min(piece, line.size() - at));
   uint64_t begin = 0;
