@@ -102,18 +102,16 @@ const char* LeftOutText(LeftOut reason);
 /// the window title.
 std::string ShownText(std::string_view text, uint64_t length);
 
-/// MatchCompileLine for a line taken in pieces as the scan reads it, one
-/// block's part at a time: only a few places of it are kept, so a line of any
-/// length costs no memory. (Taking a line held whole in one piece gives the
-/// same answer, but costs the scan of a dense log 70 % more instructions than
-/// MatchCompileLine.)
+/// The matcher of MatchCompileLine, for a line taken in pieces as the scan
+/// reads it, one block's part at a time (a line held whole is taken in one):
+/// only a few places of it are kept, so a line of any length costs no memory.
 class LineMatch {
  public:
   /// Bytes before a piece that Take() reads again: a word that straddles two
   /// pieces is found from the second.
   static constexpr size_t kLookBack = 16;
 
-  /// The next `size` bytes of the line, none of them its line end. The
+  /// The next `size` bytes of the line, none of them its line feed. The
   /// line's kLookBack bytes before them (or as many as it has) are readable
   /// before `data`.
   void Take(const char* data, size_t size);
@@ -130,18 +128,28 @@ class LineMatch {
   uint64_t firstPath() const { return firstPath_; }
   static constexpr uint64_t kNone = ~uint64_t{0};
 
+  /// A byte that is not white space, and its place in the line.
+  struct NonSpace {
+    uint64_t at;
+    unsigned char c;
+  };
+
  private:
   // A head: where its steps begin, and the first CR or LF at or after there.
   struct Head {
     uint64_t steps = kNone;
     uint64_t lineBreak = kNone;
   };
-  struct NonSpace {
-    uint64_t at;
-    unsigned char c;
-  };
+  friend bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
+  // The heads in the next `size` bytes of the line, at `data`; `kWhole`
+  // where they are all of it, up to its dot.
+  template <bool kWhole>
+  void LookForHeads(const char* data, size_t size);
   // Adds a head if the six bytes at `s`, place `steps` of the line, are steps.
   void CheckSteps(const char* s, uint64_t steps);
+  // Where the path of the head that counts begins, if its dot is at `dot`;
+  // kNone where no head fits.
+  uint64_t PathBefore(uint64_t dot) const;
 
   uint64_t taken_ = 0;
   uint64_t wordsFrom_ = 0;   // places of the word before this were looked at
@@ -154,7 +162,7 @@ class LineMatch {
   Head latest_;    // the rightmost head found,
   Head previous_;  // and the one before: the only one that may still count
                    // if the rightmost lies past the dot
-  NonSpace last_[5] = {};  // the last non-space bytes, oldest first,
+  NonSpace last_[5];   // the last non-space bytes, newest first,
   int lastCount_ = 0;      // the last `lastCount_` of them in use
   unsigned char lastByte_ = 0;
 };
