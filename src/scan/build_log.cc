@@ -15,7 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <istream>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -66,8 +66,8 @@ bool HoldsBreak(const char* data, size_t size) {
 
 class LogScan {
  public:
-  LogScan(std::istream& log, SourceFileList* list, const ScanOptions& options)
-      : log_(log), list_(list), leftOut_(options.leftOut), options_(options) {}
+  LogScan(ByteSource& log, SourceFileList* list, const ScanOptions& options)
+      : log_(&log), list_(list), leftOut_(options.leftOut), options_(options) {}
 
   ScanResult Run();
 
@@ -88,7 +88,6 @@ class LogScan {
   void TakeLongPiece(const char* data, size_t size);
   bool EndLongLine(bool lineFeed);
   bool AddLongEntry(uint64_t begin, uint64_t length);
-  bool ReadAt(uint64_t at, char* data, size_t size);
   // The number of the line that begins at `begin` of the block, where lines
   // are numbered as the scan goes.
   uint64_t LineNumber(size_t begin);
@@ -110,7 +109,8 @@ class LogScan {
   // The log has ended and nothing after is looked at.
   bool done() const { return ended_ && !leftOut_; }
 
-  std::istream& log_;
+  ByteSource* log_;
+  std::optional<Utf16Source> utf16_;  // where log_ is a UTF-16 log's text
   SourceFileList* const list_;
   LineText* const leftOut_;
   const ScanOptions options_;
@@ -123,8 +123,7 @@ class LogScan {
   MemoryBlock buffer_;
   char* text_ = nullptr;  // the block, after LineMatch::kLookBack bytes
   size_t blockEnd_ = 0;   // the end of what it holds
-  int64_t start_ = -1;    // the stream's place of the log's first byte; -1
-                          // where the log cannot be read again
+  bool readAgain_ = false;  // the log can be read again (ReadAt)
   uint64_t readTo_ = 0;   // log place after what was read
   bool atEnd_ = false;    // the log has no more
   bool ended_ = false;    // a Ctrl-Z ended it, at log place `endAt_`: what
@@ -149,16 +148,28 @@ class LogScan {
 };
 
 ScanResult LogScan::Run() {
-  const size_t blockSize = std::max<size_t>(options_.blockSize, 1);
+  // A block holds a byte-order mark at least.
+  const size_t blockSize = std::max<size_t>(options_.blockSize, 2);
   buffer_ = MemoryBlock(LineMatch::kLookBack + blockSize + kCopyOverrun);
   if (!buffer_.data()) {
     Fail();
     return result_;
   }
   text_ = buffer_.data() + LineMatch::kLookBack;
-  start_ = static_cast<int64_t>(log_.tellg());
-  numbered_ = leftOut_ || ((options_.strict || options_.check) && start_ < 0);
   size_t held = 0;  // the carry, at the front of the block
+  if (!Read(text_, 2, &held)) {
+    Fail();
+    return result_;
+  }
+  // A log that begins with a UTF-16 byte-order mark is read as its text.
+  const Utf16Order order = ByteOrderOf(text_, held);
+  if (order != Utf16Order::kNone) {
+    log_ = &utf16_.emplace(*log_, order);
+    held = 0;
+    readTo_ = 0;
+  }
+  readAgain_ = log_->CanReadAgain();
+  numbered_ = leftOut_ || ((options_.strict || options_.check) && !readAgain_);
   while (ok() && !done()) {
     size_t got = 0;
     if (!Read(text_ + held, blockSize - held, &got)) {
@@ -225,12 +236,15 @@ void LogScan::KeepLookBack(size_t end) {
           LineMatch::kLookBack);
 }
 
+// Fills `size` bytes at `data` unless the log ends first.
 bool LogScan::Read(char* data, size_t size, size_t* got) {
-  log_.read(data, static_cast<std::streamsize>(size));
-  *got = static_cast<size_t>(log_.gcount());
+  *got = 0;
+  int64_t read = 1;
+  while (*got < size && (read = log_->Read(data + *got, size - *got)) > 0)
+    *got += static_cast<size_t>(read);
   readTo_ += *got;
   atEnd_ = *got < size;
-  return !log_.bad();
+  return read >= 0;
 }
 
 size_t LogScan::FindWordFrom(size_t begin, size_t end) const {
@@ -338,7 +352,7 @@ uint64_t LogScan::RefusedLineNumber(uint64_t place, uint64_t numbered) {
   uint64_t lines = 0;
   for (uint64_t at = 0; at < place && room.data();) {
     const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryPiece, place - at));
-    if (!ReadAt(at, room.data(), size))
+    if (!log_->ReadAt(at, room.data(), size))
       break;
     lines += Count(room.data(), size, '\n');
     at += size;
@@ -393,7 +407,7 @@ void LogScan::TakeLongPiece(const char* data, size_t size) {
     longText_.append(data, std::min(size, kLongLineLength + 1 - longText_.size()));
   if (size > 0)
     longLastByte_ = data[size - 1];
-  if (start_ >= 0 || long_.firstPath() == LineMatch::kNone || ended_)
+  if (readAgain_ || long_.firstPath() == LineMatch::kNone || ended_)
     return;
   // Where it cannot be read again, the line is kept from its first head on.
   if (keptFrom_ == LineMatch::kNone)
@@ -448,10 +462,10 @@ bool LogScan::AddLongEntry(uint64_t begin, uint64_t length) {
   do {  // once at least: an empty entry is checked too
     const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryPiece, wanted - done));
     const char* piece;
-    if (start_ >= 0) {
+    if (readAgain_) {
       // What was matched as one line's path holds no line break, nor a
       // Ctrl-Z: if it does now, the log was rewritten meanwhile.
-      if (!ReadAt(longStart_ + begin + done, room.data(), size) ||
+      if (!log_->ReadAt(longStart_ + begin + done, room.data(), size) ||
           HoldsBreak(room.data(), size))
         return false;
       piece = room.data();
@@ -474,42 +488,17 @@ bool LogScan::AddLongEntry(uint64_t begin, uint64_t length) {
   return true;
 }
 
-// Reads `size` bytes at log place `at` and goes back to where reading stood.
-bool LogScan::ReadAt(uint64_t at, char* data, size_t size) {
-  log_.clear();
-  log_.seekg(static_cast<std::streamoff>(start_ + static_cast<int64_t>(at)));
-  log_.read(data, static_cast<std::streamsize>(size));
-  const bool whole = static_cast<size_t>(log_.gcount()) == size;
-  log_.clear();
-  log_.seekg(static_cast<std::streamoff>(start_ + static_cast<int64_t>(readTo_)));
-  return whole && !log_.fail();
-}
-
-ScanResult Scan(std::istream& input, SourceFileList* list, const ScanOptions& options) {
-  LogScan scan(input, list, options);
-  return scan.Run();
-}
-
 }  // namespace
 
-ScanResult ScanBuildLog(std::istream& input, SourceFileList* list,
-                        const ScanOptions& options) {
+ScanResult ScanBuildLog(ByteSource& log, SourceFileList* list, const ScanOptions& options) {
   list->Clear();
-  const Utf16Order order = ReadByteOrderMark(input);
-  if (order == Utf16Order::kNone)
-    return Scan(input, list, options);
-  Utf16Buffer decoded(input, order);
-  std::istream text(&decoded);
-  ScanResult result = Scan(text, list, options);
-  if (decoded.failed() && result.outcome == ScanResult::kComplete)
-    result.outcome = ScanResult::kReadFailed;
-  return result;
+  LogScan scan(log, list, options);
+  return scan.Run();
 }
 
 ScanResult ScanBuildLog(LogFile& input, SourceFileList* list,
                         const ScanOptions& options) {
-  std::istream stream(&input);
-  ScanResult result = ScanBuildLog(stream, list, options);
+  ScanResult result = ScanBuildLog(static_cast<ByteSource&>(input), list, options);
   input.Close();
   if (input.failed() && result.outcome == ScanResult::kComplete)
     result.outcome = ScanResult::kReadFailed;

@@ -1,6 +1,6 @@
+#include <algorithm>
+#include <cstring>
 #include <fstream>
-#include <sstream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -24,24 +24,10 @@ Entries Lines(const LineText& list) {
   return lines;
 }
 
-// A stream that cannot be read again, as a pipe cannot: the scan keeps a
-// long line's path as it reads it instead of reading it again.
-class PipeBuffer : public std::stringbuf {
- public:
-  explicit PipeBuffer(const std::string& text) : std::stringbuf(text) {}
-
- protected:
-  pos_type seekoff(off_type, std::ios_base::seekdir,
-                   std::ios_base::openmode) override {
-    return pos_type(off_type(-1));
-  }
-  pos_type seekpos(pos_type, std::ios_base::openmode) override {
-    return pos_type(off_type(-1));
-  }
-};
-
-// How a test reads its log: from a string stream, which can be read again
-// like a file, through a pipe, or from a log file.
+// How a test reads its log: from memory, which can be read again like a
+// file, as a pipe, which cannot (the scan keeps a long line's path as it
+// reads it instead of reading it again) and gives a few bytes a read, or
+// from a log file.
 enum Way { kString, kPipe, kFile };
 
 ScanResult ScanWay(const std::string& log, Way way, SourceFileList* list,
@@ -54,10 +40,8 @@ ScanResult ScanWay(const std::string& log, Way way, SourceFileList* list,
     EXPECT_TRUE(file.Open(path));
     return ScanBuildLog(file, list, options);
   }
-  PipeBuffer pipe(log);
-  std::istringstream string(log);
-  std::istream piped(&pipe);
-  return ScanBuildLog(way == kPipe ? piped : string, list, options);
+  TextSource source(log, way != kPipe, way == kPipe ? 4093 : ~size_t{0});
+  return ScanBuildLog(source, list, options);
 }
 
 // Scans `log` with several block sizes, so that lines and line ends fall on
@@ -258,7 +242,7 @@ TEST(ScanBuildLog, HandsTheListToItsSinkAsItGoes) {
     log += "Compiling ../../module_" + std::to_string(i) + ".c ...\r\n";
   const std::string huge(20 << 20, 'h');
   log += "Compiling ../../" + huge + ".c ...\nCompiling ../../z.c ...\n";
-  std::istringstream wholeInput(log);
+  TextSource wholeInput(log);
   SourceFileList whole;
   ASSERT_EQ(ScanResult::kComplete, ScanBuildLog(wholeInput, &whole).outcome);
 
@@ -489,62 +473,59 @@ TEST(ScanBuildLog, EdgeLogsOnEveryRoute) {
   }
 }
 
-// A stream of `repeats` copies of `unit`, made up as it is read.
-class RepeatingBuffer : public std::streambuf {
+// A log of `repeats` copies of `unit`, made up as it is read.
+class RepeatingSource : public ByteSource {
  public:
-  RepeatingBuffer(std::string unit, uint64_t repeats)
+  RepeatingSource(std::string unit, uint64_t repeats)
       : unit_(std::move(unit)), repeats_(repeats) {}
-
- protected:
-  int_type underflow() override {
-    if (repeats_ == 0)
-      return traits_type::eof();
-    --repeats_;
-    setg(unit_.data(), unit_.data(), unit_.data() + unit_.size());
-    return traits_type::to_int_type(unit_[0]);
+  int64_t Read(char* data, size_t size) override {
+    if (at_ == unit_.size() && repeats_ > 0) {
+      --repeats_;
+      at_ = 0;
+    }
+    const size_t length = std::min(size, unit_.size() - at_);
+    memcpy(data, unit_.data() + at_, length);
+    at_ += length;
+    return static_cast<int64_t>(length);
   }
 
  private:
   std::string unit_;
   uint64_t repeats_;
+  size_t at_ = unit_.size();
 };
 
-// Sizes past 4 GiB must not wrap. The stream repeats one cache-resident
+// Sizes past 4 GiB must not wrap. The log repeats one cache-resident
 // stretch, so this takes well under a second.
 TEST(ScanBuildLog, MoreThanFourGiB) {
   const std::string unit = "3> Compiling ../../big/a.c ...\r\n" +
                            std::string(40000, 'o') + " lib.c ...\n";
   const uint64_t repeats = (uint64_t{9} << 29) / unit.size() + 1;  // 4.5 GiB
-  RepeatingBuffer buffer(unit, repeats);
-  std::istream input(&buffer);
+  RepeatingSource input(unit, repeats);
   SourceFileList list;
   ASSERT_EQ(ScanResult::kComplete, ScanBuildLog(input, &list).outcome);
   EXPECT_EQ(repeats, list.count);
   EXPECT_EQ(repeats * 6, list.size());  // "big/a\n" each
 }
 
-// A stream whose storage fails partway through, as a disk or a special file
-// can: the library turns the failure into badbit.
-class FailingBuffer : public std::streambuf {
- public:
-  explicit FailingBuffer(std::string prefix) : prefix_(std::move(prefix)) {
-    setg(prefix_.data(), prefix_.data(), prefix_.data() + prefix_.size());
-  }
-
- protected:
-  int_type underflow() override { throw std::runtime_error("I/O error"); }
-
- private:
-  std::string prefix_;
-};
-
+// A log whose storage fails partway through, as a disk or a special file
+// can, as bytes and as UTF-16.
 TEST(ScanBuildLog, ReportsAReadError) {
-  FailingBuffer failing("Compiling ../../a.c ...\n");
-  std::istream input(&failing);
-  SourceFileList list;
-  ScanOptions options;
-  options.blockSize = 64;
-  EXPECT_EQ(ScanResult::kReadFailed, ScanBuildLog(input, &list, options).outcome);
+  struct FailingSource : TextSource {
+    using TextSource::TextSource;
+    int64_t Read(char* data, size_t size) override {
+      const int64_t got = TextSource::Read(data, size);
+      return got > 0 ? got : -1;
+    }
+  };
+  for (const std::string& log : {std::string("Compiling ../../a.c ...\n"),
+                                 AsUtf16("Compiling ../../a.c ...\n", false)}) {
+    FailingSource failing(log);
+    SourceFileList list;
+    ScanOptions options;
+    options.blockSize = 64;
+    EXPECT_EQ(ScanResult::kReadFailed, ScanBuildLog(failing, &list, options).outcome);
+  }
 }
 
 TEST(ScanBuildLog, ClosesTheFile) {

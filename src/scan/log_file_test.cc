@@ -33,7 +33,7 @@ TEST(LogFile, ACutLogIsAFailedRead) {
       LogFile log;
       ASSERT_TRUE(log.Open(path));
       std::string buffer(4096, '\0');
-      ASSERT_EQ(4096, log.sgetn(&buffer[0], 4096));
+      ASSERT_EQ(4096, log.Read(&buffer[0], 4096));
       if (c.rewritten)
         std::ofstream(path, std::ios::binary) << std::string(200000, 'y');
       else if (c.resizedTo == 0)
@@ -41,10 +41,7 @@ TEST(LogFile, ACutLogIsAFailedRead) {
       else
         std::filesystem::resize_file(path, c.resizedTo);
       for (uint64_t at = 4096;; at += 4096) {
-        if (positional)
-          log.pubseekpos(static_cast<std::streamoff>(at));
-        const int64_t got = log.sgetn(&buffer[0], 4096);
-        if (got < 4096)
+        if (positional ? !log.ReadAt(at, &buffer[0], 4096) : log.Read(&buffer[0], 4096) <= 0)
           break;
       }
       log.Close();  // where the first bytes are read again

@@ -26,7 +26,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -282,7 +281,7 @@ struct ScanResult {
   uint64_t refusedLength = 0;
 };
 
-/// Reads the build log from `input` to its end and fills `list` with one entry
+/// Reads the build log from `log` to its end and fills `list` with one entry
 /// per compile line: the captured path with everything from its last dot cut
 /// off and backslashes turned into slashes.
 ///
@@ -294,7 +293,7 @@ struct ScanResult {
 /// log is bytes, as they stand. With a sink, the list is handed to it after
 /// every block and at the end. `list` holds what was found until the scan
 /// ended.
-ScanResult ScanBuildLog(std::istream& input, SourceFileList* list,
+ScanResult ScanBuildLog(ByteSource& log, SourceFileList* list,
                         const ScanOptions& options = ScanOptions());
 
 /// As above, for the log opened by the driver; closes it before returning.

@@ -1,5 +1,7 @@
 #include "scan/scan_testing.h"
 
+#include <algorithm>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <random>
@@ -354,6 +356,20 @@ std::string AsUtf16(const std::string& text, bool bigEndian) {
     bytes += bigEndian ? low : high;
   }
   return bytes;
+}
+
+int64_t TextSource::Read(char* data, size_t size) {
+  const size_t length = std::min({size, most_, text_.size() - position_});
+  memcpy(data, text_.data() + position_, length);
+  position_ += length;
+  return static_cast<int64_t>(length);
+}
+
+bool TextSource::ReadAt(uint64_t at, char* data, size_t size) {
+  if (!canReadAgain_ || at > text_.size() || size > text_.size() - at)
+    return false;
+  memcpy(data, text_.data() + at, size);
+  return true;
 }
 
 TestFolder::TestFolder() {

@@ -58,6 +58,24 @@ std::vector<EdgeLog> EdgeLogs(bool large);
 /// among them.
 std::string AsUtf16(const std::string& text, bool bigEndian);
 
+/// A log in memory, read in place, that can be read again as a file can, or
+/// cannot, as a pipe cannot; reads give at most `most` bytes each, as a pipe
+/// may.
+class TextSource : public ByteSource {
+ public:
+  explicit TextSource(std::string_view text, bool canReadAgain = true, size_t most = ~size_t{0})
+      : text_(text), canReadAgain_(canReadAgain), most_(most) {}
+  int64_t Read(char* data, size_t size) override;
+  bool CanReadAgain() const override { return canReadAgain_; }
+  bool ReadAt(uint64_t at, char* data, size_t size) override;
+
+ private:
+  std::string_view text_;
+  bool canReadAgain_;
+  size_t most_;
+  size_t position_ = 0;
+};
+
 /// A folder of its own, made fresh and removed with what it holds, so that
 /// tests run side by side, from two checkouts too, never share a file.
 class TestFolder {
