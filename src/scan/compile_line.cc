@@ -167,7 +167,7 @@ size_t FindWordInAnyCase(const char* s, size_t n, char stop) {
 
 namespace {
 
-// The last (up to five) bytes of the `size` at `data`, line place `begin`,
+// The last (up to five) bytes of the `size` at `data`, at position `begin`,
 // that are not white space, newest first; how many.
 inline int LastNonSpace(const char* data, size_t size, uint64_t begin,
                         LineMatch::NonSpace found[5]) {
@@ -490,10 +490,9 @@ const char* LeftOutText(LeftOut reason) {
 }
 
 std::string ShownText(std::string_view text, uint64_t length) {
-  constexpr size_t kLongest = 200;
   static const char kHex[] = "0123456789ABCDEF";
   std::string shown = "\"";
-  for (size_t i = 0; i < text.size() && i < kLongest; ++i) {
+  for (size_t i = 0; i < text.size() && i < kShownLength; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
       shown += static_cast<char>(c);
@@ -506,7 +505,7 @@ std::string ShownText(std::string_view text, uint64_t length) {
   shown += '"';
   if (length < text.size())
     length = text.size();
-  if (length > kLongest)
+  if (length > kShownLength)
     shown += "... (" + std::to_string(length) + " bytes)";
   return shown;
 }

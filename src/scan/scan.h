@@ -16,10 +16,20 @@
 //   entry      the path cut at its last dot, backslashes turned into slashes:
 //              one line of the list.
 //   block      what one read brings in; the scan looks at a block's lines.
+//              (A MemoryBlock is memory, whatever it holds.)
 //   carry      the unfinished last line of a block, moved to the front of the
 //              next.
-//   long line  a line longer than half a block: followed through the blocks
-//              by LineMatch, which keeps positions, not text.
+//   piece      what a block holds of a line that does not fit half a block:
+//              such a line is taken in pieces by LineMatch, which keeps
+//              positions, not text. (LineText's pieces are the blocks of
+//              memory that hold its text.)
+//   long line  a line of more than kLongLineLength bytes (512 KiB): when it
+//              gives no entry, it is told as long, not looked at whole.
+//   offset     where a byte stands in the log (in a UTF-16 log's text);
+//   position   where it stands in its line.
+//   kept       the bytes of a line taken in pieces, held from its first head
+//              on, where the log cannot be read again to get its entry.
+//   drain      hand the text held to its sink.
 //   Ctrl-Z     byte 0x1A, the end of text: the log ends there.
 #ifndef KESTRANE_SCAN_SCAN_H_
 #define KESTRANE_SCAN_SCAN_H_
@@ -96,14 +106,15 @@ const char* LeftOutText(LeftOut reason);
 
 /// `text`, of `length` bytes in all, as a terminal may safely show it, on one
 /// line: quoted, each byte outside printable ASCII (and the quote and the
-/// backslash) as \xHH, cut after 200 bytes with the length told. A log's
-/// text could otherwise move the cursor, rewrite what the user reads or set
-/// the window title.
+/// backslash) as \xHH, cut after kShownLength bytes with the length told. A
+/// log's text could otherwise move the cursor, rewrite what the user reads or
+/// set the window title.
+constexpr size_t kShownLength = 200;
 std::string ShownText(std::string_view text, uint64_t length);
 
 /// The matcher of MatchCompileLine, for a line taken in pieces as the scan
 /// reads it, one block's part at a time (a line held whole is taken in one):
-/// only a few places of it are kept, so a line of any length costs no memory.
+/// only a few positions of it are kept, so a line of any length costs no memory.
 class LineMatch {
  public:
   /// Bytes before a piece that Take() reads again: a word that straddles two
@@ -123,11 +134,11 @@ class LineMatch {
   uint64_t size() const { return taken_; }
   /// Where the path of the line's first head would begin; kNone until a
   /// head was found. Every path the line may have begins there or later,
-  /// and the piece in which the head was found holds that place.
+  /// and the piece in which the head was found holds that position.
   uint64_t firstPath() const { return firstPath_; }
   static constexpr uint64_t kNone = ~uint64_t{0};
 
-  /// A byte that is not white space, and its place in the line.
+  /// A byte that is not white space, and its position.
   struct NonSpace {
     uint64_t at;
     unsigned char c;
@@ -144,14 +155,14 @@ class LineMatch {
   // where they are all of it, up to its dot.
   template <bool kWhole>
   void LookForHeads(const char* data, size_t size);
-  // Adds a head if the six bytes at `s`, place `steps` of the line, are steps.
+  // Adds a head if the six bytes at `s`, position `steps`, are steps.
   void CheckSteps(const char* s, uint64_t steps);
   // Where the path of the head that counts begins, if its dot is at `dot`;
   // kNone where no head fits.
   uint64_t PathBefore(uint64_t dot) const;
 
   uint64_t taken_ = 0;
-  uint64_t wordsFrom_ = 0;   // places of the word before this were looked at
+  uint64_t wordsFrom_ = 0;   // words before this position were looked at
   uint64_t firstBreak_ = kNone;  // the first CR or LF
   // A word whose white space runs on past what was taken: it is looked at
   // again from `pendingAt_`.
