@@ -118,7 +118,8 @@ class LogScan {
   const ScanOptions options_;
   // Lines are numbered as the scan goes where every left-out line is told
   // with its number, or where a refused line's number cannot be counted
-  // afterwards by reading the log again.
+  // afterwards by reading the log again (RefusedLineNumber): numbering every
+  // log as it goes costs the dense log 15 % more instructions.
   bool numbered_ = false;
   ScanResult result_;
 

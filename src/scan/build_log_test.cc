@@ -528,6 +528,33 @@ TEST(ScanBuildLog, ReportsAReadError) {
   }
 }
 
+// A log rewritten while it is read: the entry of a line taken in pieces,
+// read again, now holds a break, which no path does. That is a failed read,
+// not an entry.
+TEST(ScanBuildLog, AnEntryReadAgainWithABreakIsAFailedRead) {
+  struct Rewritten : TextSource {
+    using TextSource::TextSource;
+    char inserted = 0;
+    bool ReadAt(uint64_t at, char* data, size_t size) override {
+      if (!TextSource::ReadAt(at, data, size))
+        return false;
+      data[size / 2] = inserted;
+      return true;
+    }
+  };
+  const std::string log = "Compiling ../../" + std::string(300, 'p') + ".c ...\n";
+  for (const char inserted : {'\r', '\n', '\x1a', 'q'}) {
+    Rewritten source(log);
+    source.inserted = inserted;
+    SourceFileList list;
+    ScanOptions options;
+    options.blockSize = 64;
+    EXPECT_EQ(inserted == 'q' ? ScanResult::kComplete : ScanResult::kReadFailed,
+              ScanBuildLog(source, &list, options).outcome)
+        << int{inserted};
+  }
+}
+
 TEST(ScanBuildLog, ClosesTheFile) {
   const TestFolder folder;
   const std::string path = folder.Path("build.log");

@@ -320,6 +320,8 @@ std::vector<EdgeLog> EdgeLogs(bool large) {
         for (const char* tail : {"", ".", "..", "...", "....", "... x", "x..."})
           log += std::string("Compiling ../../") + path + blank + tail + "\n";
     logs.push_back({"each byte at each place, each cut", log + "no line feed: compiling"});
+    logs.push_back({"a last line of 300 bytes, a CR at its end and no line feed",
+                    before + std::string(291, 'x') + "compiling\r"});
   }
   if (!large)
     return logs;
