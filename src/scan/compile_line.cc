@@ -282,7 +282,7 @@ template <bool kWhole>
 void LineMatch::LookForHeads(const char* data, size_t size) {
   const uint64_t begin = kWhole ? 0 : taken_;
   const uint64_t end = begin + size;
-  const auto place = [data, begin](uint64_t at) {
+  const auto place = [&](uint64_t at) {
     return data + (static_cast<int64_t>(at) - static_cast<int64_t>(begin));
   };
   const auto at = [&place](uint64_t i) { return static_cast<unsigned char>(*place(i)); };
@@ -335,7 +335,9 @@ void LineMatch::LookForHeads(const char* data, size_t size) {
       CheckSteps(place(steps), steps);
     }
   };
-  uint64_t i = kWhole ? 0 : std::min(wordsFrom_, begin);
+  // From the first byte not looked at, or the first word's that may be,
+  // within what can be read.
+  uint64_t i = kWhole ? 0 : std::max(begin - back, std::min(wordsFrom_, begin));
   if (end - (begin - back) >= 16) {
     const Bytes16 cr = Splat('\r');
     const Bytes16 lf = Splat('\n');

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <initializer_list>
 #include <optional>
 #include <random>
 #include <regex>
@@ -385,7 +386,7 @@ TEST(ShownText, AgreesWithAByteByByteModel) {
     const std::string text(1, static_cast<char>(c));
     ASSERT_EQ(ShownByModel(text, 1), ShownText(text, 1)) << c;
   }
-  for (const size_t size : {0, 1, 199, 200, 201, 256}) {
+  for (const size_t size : std::initializer_list<size_t>{0, 1, 199, 200, 201, 256}) {
     std::string text(size, 'a');
     for (size_t i = 0; i < size; ++i)
       text[i] = static_cast<char>(i * 37);

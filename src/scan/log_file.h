@@ -35,7 +35,7 @@ class ByteSource {
 /// reading ended without an error: that counts as a failed read, wherever it
 /// can be seen. A file that only grows gives what was there when its end was
 /// reached.
-class LogFile : public ByteSource {
+class LogFile final : public ByteSource {
  public:
   LogFile() = default;
   ~LogFile() { Close(); }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <initializer_list>
 #include <random>
 #include <regex>
 #include <system_error>
@@ -258,17 +259,17 @@ std::vector<EdgeLog> EdgeLogs(bool large) {
     // Lines around the sizes of the blocks the tests read in, of their
     // halves and of a vector, compile lines and others, CR LF and LF.
     std::string log;
-    for (const size_t length : {15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 129, 2047,
-                                2048, 2049, 4095, 4096, 4097})
+    for (const size_t length : std::initializer_list<size_t>{
+             15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 129, 2047, 2048, 2049, 4095, 4096, 4097})
       log += CompileLineOf(length) + "\n" + CompileLineOf(length, ".cpp ...") + "\r\n" +
              std::string(length, 'n') + "\n";
     logs.push_back({"lines of 15 to 4097 bytes", log});
   }
   // The longest entry and component that are plain, and one byte more.
-  for (const size_t length : {4095, 4096, 4097})
+  for (const size_t length : std::initializer_list<size_t>{4095, 4096, 4097})
     logs.push_back({"an entry of " + std::to_string(length) + " bytes",
                     before + EntryLine(length, 200) + after});
-  for (const size_t component : {254, 255, 256})
+  for (const size_t component : std::initializer_list<size_t>{254, 255, 256})
     logs.push_back({"a component of " + std::to_string(component) + " bytes",
                     before + EntryLine(component + 10, component) + after});
   {
@@ -289,7 +290,7 @@ std::vector<EdgeLog> EdgeLogs(bool large) {
   }
   // Texts on both sides of the longest text shown, as lines explained and
   // as entries refused.
-  for (const size_t length : {199, 200, 201})
+  for (const size_t length : std::initializer_list<size_t>{199, 200, 201})
     logs.push_back({"a text of " + std::to_string(length) + " bytes",
                     before + std::string(length - 9, 'c') + "compiling\n" +
                         "Compiling ../../$" + std::string(length - 1, 'e') + ".c ...\n" + after});

@@ -36,7 +36,7 @@ size_t DecodeUtf16(Utf16Decoder* decoder, const char* in, size_t size,
 
 /// The UTF-8 text of the UTF-16 that `source` holds after its byte-order
 /// mark, decoded a stretch at a time as it is read.
-class Utf16Source : public ByteSource {
+class Utf16Source final : public ByteSource {
  public:
   Utf16Source(ByteSource& source, Utf16Order order);
   int64_t Read(char* data, size_t size) override;
