@@ -88,7 +88,7 @@ TEST(IsPlainRelativePath, AgreesWithTheRules) {
   }
   for (const char* name : {"con", "prn", "aux", "nul", "com", "lpt", "cob", "lpu"}) {
     for (const char* digit : {"", "0", "5", "9", ":", "/"}) {
-      for (const char* after : {"", ".c", " .x", " ", "x", "0"}) {
+      for (const char* after : {"", ".c", " .x", "  .c", " ", " x", "x", "0"}) {
         for (const char* before : {"", "src/", "0123456789abcdef/"}) {
           for (const bool upper : {false, true}) {
             std::string entry = std::string(before) + name + digit + after;

@@ -326,11 +326,20 @@ std::vector<EdgeLog> EdgeLogs(bool large) {
   }
   if (!large)
     return logs;
+  {
+    // A refused line's number counted by reading the log again, more than
+    // a block of it.
+    std::string log;
+    while (log.size() < (size_t{3} << 19))
+      log += before;
+    logs.push_back({"a refused entry after 1.5 MiB", log + "Compiling ../../-x.c ...\n" + log});
+  }
   // Lines around the longest that is explained, compile lines and not.
   for (const size_t length : {kLongestExplained, kLongestExplained + 1}) {
     logs.push_back({"a line of " + std::to_string(length) + " bytes",
                     before + CompileLineOf(length, ".cpp ...") + "\r\n" +
-                        CompileLineOf(length, ".c ...") + "\n" + after});
+                        CompileLineOf(length, ".c ...") + "\n" + after,
+                    true});
   }
   // The word across two pieces of a long line: one piece ends in each of
   // its bytes, whatever the block (a power of two) the line is read in.
@@ -338,7 +347,7 @@ std::vector<EdgeLog> EdgeLogs(bool large) {
     std::string line(kLongestExplained + 4096, 'x');
     line.replace(3 * 4096 - cut, 9, "compiling");
     logs.push_back({"the word across pieces, cut after " + std::to_string(cut),
-                    line + "\n" + after});
+                    line + "\n" + after, true});
   }
   return logs;
 }

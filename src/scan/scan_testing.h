@@ -46,6 +46,7 @@ ScanOutcome ScanByRules(const std::string& log, const ScanOptions& options);
 struct EdgeLog {
   std::string name;
   std::string log;
+  bool explainedOnly = false;  // aims at what is explained alone
 };
 /// Logs of lines around the sizes of blocks and half blocks, the sixteen
 /// bytes of a vector, the longest plain entry and component, the longest
