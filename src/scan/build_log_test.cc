@@ -548,23 +548,28 @@ TEST(ScanBuildLog, AnEntryReadAgainWithABreakIsAFailedRead) {
   struct Rewritten : TextSource {
     using TextSource::TextSource;
     char inserted = 0;
+    size_t from = 0;  // the inserted byte's place, from the end
     bool ReadAt(uint64_t at, char* data, size_t size) override {
       if (!TextSource::ReadAt(at, data, size))
         return false;
-      data[size / 2] = inserted;
+      data[size - 1 - from] = inserted;
       return true;
     }
   };
+  // The path's first, middle and last byte: the vector's and the rest's.
   const std::string log = "Compiling ../../" + std::string(300, 'p') + ".c ...\n";
   for (const char inserted : {'\r', '\n', '\x1a', 'q'}) {
-    Rewritten source(log);
-    source.inserted = inserted;
-    SourceFileList list;
-    ScanOptions options;
-    options.blockSize = 64;
-    EXPECT_EQ(inserted == 'q' ? ScanResult::kComplete : ScanResult::kReadFailed,
-              ScanBuildLog(source, &list, options).outcome)
-        << int{inserted};
+    for (const size_t from : {size_t{0}, size_t{150}, size_t{299}}) {
+      Rewritten source(log);
+      source.inserted = inserted;
+      source.from = from;
+      SourceFileList list;
+      ScanOptions options;
+      options.blockSize = 64;
+      EXPECT_EQ(inserted == 'q' ? ScanResult::kComplete : ScanResult::kReadFailed,
+                ScanBuildLog(source, &list, options).outcome)
+          << int{inserted} << " " << from;
+    }
   }
 }
 
