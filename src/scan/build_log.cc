@@ -6,16 +6,16 @@
 // the word first and finds a line's bounds only around it: a line without
 // the word cannot match, so most bytes are looked at once, sixteen at a time.
 // The unfinished last line of a block is carried to the front of the next. A
-// line longer than half a block is followed by LongLineMatch instead, which
-// keeps positions, not text; when the line has ended, its entry is read again
-// from the log, or, where the log cannot be read again (a pipe, a UTF-16
-// log), it was kept from the line's first head on.
+// line longer than half a block is taken in pieces by LineMatch instead,
+// which keeps positions, not text; when the line has ended, its entry is
+// read again from the log, or, where the log cannot be read again (a pipe, a
+// UTF-16 log), it was kept from the line's first head on.
 
 #include "scan/scan.h"
 
 #include <algorithm>
 #include <cstring>
-#include <istream>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,10 +30,12 @@ constexpr char kEndOfText = '\x1a';
 /// CopyWithSlashes reads and writes up to this many bytes past what it
 /// copies: every buffer it works on has that much room after its text.
 constexpr size_t kCopyOverrun = 15;
-/// A long line's entry goes to the list in pieces of this size.
-constexpr size_t kEntryPiece = size_t{1} << 20;
+/// The entry of a line taken in pieces is read again, and goes to the list,
+/// in stretches of this size.
+constexpr size_t kEntryStretch = size_t{1} << 20;
 /// As much of a refused entry as its message shows, and a little more.
 constexpr size_t kShownBeginning = 256;
+static_assert(kShownBeginning >= kShownLength, "a refused entry is shown whole or cut");
 /// Why --strict refuses an entry.
 constexpr char kNotPlain[] = "is not a plain relative path";
 
@@ -66,15 +68,15 @@ bool HoldsBreak(const char* data, size_t size) {
 
 class LogScan {
  public:
-  LogScan(std::istream& log, SourceFileList* list, const ScanOptions& options)
-      : log_(log), list_(list), leftOut_(options.leftOut), options_(options) {}
+  LogScan(ByteSource& log, SourceFileList* list, const ScanOptions& options)
+      : log_(&log), list_(list), leftOut_(options.leftOut), options_(options) {}
 
   ScanResult Run();
 
  private:
   bool Read(char* data, size_t size, size_t* got);
-  void KeepLookBack(size_t end);
-  // The first place of the word in [begin, end) of the block, or of what
+  void MoveLookBack(size_t end);
+  // Where the word first stands in [begin, end) of the block, or what
   // stops the search there: a Ctrl-Z, or, after one, a line feed.
   size_t FindWordFrom(size_t begin, size_t end) const;
   size_t ScanLines(size_t from, size_t end);
@@ -83,21 +85,21 @@ class LogScan {
   void Drain();
   // A Ctrl-Z at `at` of the block: whether the scan goes on, to explain.
   bool EndOfText(size_t at);
-  // A long line, from its first piece to its entry.
-  void StartLongLine(size_t begin, size_t end);
-  void TakeLongPiece(const char* data, size_t size);
-  bool EndLongLine(bool lineFeed);
-  bool AddLongEntry(uint64_t begin, uint64_t length);
-  bool ReadAt(uint64_t at, char* data, size_t size);
+  // A line taken in pieces, from its first piece to its entry.
+  void StartPieces(size_t begin, size_t end);
+  void TakePiece(const char* data, size_t size);
+  bool EndPieces(bool lineFeed);
+  bool AddEntryOfPieces(uint64_t begin, uint64_t length);
   // The number of the line that begins at `begin` of the block, where lines
   // are numbered as the scan goes.
   uint64_t LineNumber(size_t begin);
-  // The number of the refused line that begins at log place `place`.
-  uint64_t RefusedLineNumber(uint64_t place, uint64_t numbered);
-  uint64_t PlaceOf(size_t at) const { return readTo_ - (blockEnd_ - at); }
-  // Why a line that begins at log place `begin` gives no entry; `line` is
-  // the whole of it, or empty where it cannot be looked at whole.
-  LeftOut Reason(uint64_t begin, std::string_view line, bool lineFeed) const;
+  // The number of the refused line that begins at offset `offset`.
+  uint64_t RefusedLineNumber(uint64_t offset, uint64_t numbered);
+  uint64_t OffsetOf(size_t at) const { return readTo_ - (blockEnd_ - at); }
+  // Why `line`, which begins at offset `begin`, gives no entry; where it
+  // is a long line, `line` holds only its beginning.
+  LeftOut Reason(uint64_t begin, std::string_view line, uint64_t length,
+                 bool lineFeed) const;
   void Tell(uint64_t line, LeftOut reason, std::string_view text, uint64_t length);
   // Why the entry, whole or by its beginning, may not be listed; null where
   // it may.
@@ -109,55 +111,70 @@ class LogScan {
   // The log has ended and nothing after is looked at.
   bool done() const { return ended_ && !leftOut_; }
 
-  std::istream& log_;
+  ByteSource* log_;
+  std::optional<Utf16Source> utf16_;  // where log_ is a UTF-16 log's text
   SourceFileList* const list_;
   LineText* const leftOut_;
   const ScanOptions options_;
   // Lines are numbered as the scan goes where every left-out line is told
   // with its number, or where a refused line's number cannot be counted
-  // afterwards by reading the log again.
+  // afterwards by reading the log again (RefusedLineNumber): numbering every
+  // log as it goes costs the dense log 15 % more instructions.
   bool numbered_ = false;
   ScanResult result_;
 
   MemoryBlock buffer_;
-  char* text_ = nullptr;  // the block, after LongLineMatch::kLookBack bytes
+  char* text_ = nullptr;  // the block, after LineMatch::kLookBack bytes
   size_t blockEnd_ = 0;   // the end of what it holds
-  int64_t start_ = -1;    // the stream's place of the log's first byte; -1
-                          // where the log cannot be read again
-  uint64_t readTo_ = 0;   // log place after what was read
+  bool readAgain_ = false;  // the log can be read again (ReadAt)
+  uint64_t readTo_ = 0;   // offset after what was read
   bool atEnd_ = false;    // the log has no more
-  bool ended_ = false;    // a Ctrl-Z ended it, at log place `endAt_`: what
+  bool ended_ = false;    // a Ctrl-Z ended it, at offset `endAt_`: what
   uint64_t endAt_ = 0;    // follows is only explained
 
   uint64_t untold_ = 0;     // lines left out past kMostToldLines
   uint64_t lines_ = 0;      // line feeds before text_[numberedTo_]
   size_t numberedTo_ = 0;
 
-  // The long line being followed: where it begins in the log, and, where
+  // The line taken in pieces: where it begins in the log, and, where
   // the log cannot be read again, its bytes from `keptFrom_` on. Where lines
-  // are explained, its number, beginning and whether it holds the word.
-  bool inLongLine_ = false;
-  uint64_t longStart_ = 0;
-  LongLineMatch long_;
+  // are explained, its number, its text (up to a long line's length, and
+  // its CR) and whether it holds the word.
+  bool inPieces_ = false;
+  uint64_t piecesStart_ = 0;
+  LineMatch match_;
   MemoryBlock kept_;
   size_t keptSize_ = 0;
-  uint64_t keptFrom_ = LongLineMatch::kNone;
-  uint64_t longNumber_ = 0;
-  std::string longBeginning_;
-  bool longWord_ = false;
+  uint64_t keptFrom_ = LineMatch::kNone;
+  uint64_t piecesNumber_ = 0;
+  std::string piecesText_;
+  char piecesLastByte_ = 0;
+  bool piecesWord_ = false;
 };
 
 ScanResult LogScan::Run() {
-  const size_t blockSize = std::max<size_t>(options_.blockSize, 1);
-  buffer_ = MemoryBlock(LongLineMatch::kLookBack + blockSize + kCopyOverrun);
+  // A block holds a byte-order mark at least.
+  const size_t blockSize = std::max<size_t>(options_.blockSize, 2);
+  buffer_ = MemoryBlock(LineMatch::kLookBack + blockSize + kCopyOverrun);
   if (!buffer_.data()) {
     Fail();
     return result_;
   }
-  text_ = buffer_.data() + LongLineMatch::kLookBack;
-  start_ = static_cast<int64_t>(log_.tellg());
-  numbered_ = leftOut_ || ((options_.strict || options_.check) && start_ < 0);
+  text_ = buffer_.data() + LineMatch::kLookBack;
   size_t held = 0;  // the carry, at the front of the block
+  if (!Read(text_, 2, &held)) {
+    Fail();
+    return result_;
+  }
+  // A log that begins with a UTF-16 byte-order mark is read as its text.
+  const Utf16Order order = ByteOrderOf(text_, held);
+  if (order != Utf16Order::kNone) {
+    log_ = &utf16_.emplace(*log_, order);
+    held = 0;
+    readTo_ = 0;
+  }
+  readAgain_ = log_->CanReadAgain();
+  numbered_ = leftOut_ || ((options_.strict || options_.check) && !readAgain_);
   while (ok() && !done()) {
     size_t got = 0;
     if (!Read(text_ + held, blockSize - held, &got)) {
@@ -166,22 +183,22 @@ ScanResult LogScan::Run() {
     }
     const size_t end = blockEnd_ = held + got;
     size_t from = 0;
-    if (inLongLine_) {
+    if (inPieces_) {
       size_t lineEnd = FindEither(text_, end, '\n', ended_ ? '\n' : kEndOfText);
       if (lineEnd < end && text_[lineEnd] == kEndOfText && EndOfText(lineEnd))
         lineEnd += Find(text_ + lineEnd, end - lineEnd, '\n');
-      TakeLongPiece(text_, lineEnd);
+      TakePiece(text_, lineEnd);
       if (lineEnd == end || text_[lineEnd] == kEndOfText) {
         // A Ctrl-Z, or the end, before the line feed: a last line without
         // one, which does not count.
         if (lineEnd < end || atEnd_) {
-          EndLongLine(false);
+          EndPieces(false);
           break;
         }
-        KeepLookBack(end);
+        MoveLookBack(end);
         continue;
       }
-      if (!EndLongLine(true))
+      if (!EndPieces(true))
         break;
       from = numberedTo_ = lineEnd + 1;
     }
@@ -190,7 +207,7 @@ ScanResult LogScan::Run() {
       // What is left is a last line without a line feed.
       if (leftOut_ && ok() && atEnd_ &&
           FindWordInAnyCase(text_ + rest, end - rest, '\n') < end - rest)
-        Tell(LineNumber(rest), Reason(PlaceOf(rest), {}, false),
+        Tell(LineNumber(rest), Reason(OffsetOf(rest), {}, 0, false),
              std::string_view(text_ + rest, end - rest), end - rest);
       break;
     }
@@ -201,8 +218,8 @@ ScanResult LogScan::Run() {
     if (held <= blockSize / 2) {
       memmove(text_, text_ + rest, held);
     } else {
-      StartLongLine(rest, end);
-      KeepLookBack(end);
+      StartPieces(rest, end);
+      MoveLookBack(end);
       held = 0;
     }
     Drain();
@@ -223,19 +240,23 @@ void LogScan::Drain() {
       text->Drain();
 }
 
-// The long line's last bytes in the block that ends at `end` go before the
-// block, where LongLineMatch looks back at them with the next one.
-void LogScan::KeepLookBack(size_t end) {
-  memmove(text_ - LongLineMatch::kLookBack, text_ + end - LongLineMatch::kLookBack,
-          LongLineMatch::kLookBack);
+// The last bytes of the line taken in pieces, in the block that ends at
+// `end`, go before the block, where LineMatch looks back at them with the
+// next one.
+void LogScan::MoveLookBack(size_t end) {
+  memmove(text_ - LineMatch::kLookBack, text_ + end - LineMatch::kLookBack,
+          LineMatch::kLookBack);
 }
 
+// Fills `size` bytes at `data` unless the log ends first.
 bool LogScan::Read(char* data, size_t size, size_t* got) {
-  log_.read(data, static_cast<std::streamsize>(size));
-  *got = static_cast<size_t>(log_.gcount());
+  *got = 0;
+  int64_t read = 1;
+  while (*got < size && (read = log_->Read(data + *got, size - *got)) > 0)
+    *got += static_cast<size_t>(read);
   readTo_ += *got;
   atEnd_ = *got < size;
-  return !log_.bad();
+  return read >= 0;
 }
 
 size_t LogScan::FindWordFrom(size_t begin, size_t end) const {
@@ -284,7 +305,7 @@ size_t LogScan::ScanLines(size_t from, size_t end) {
 
 bool LogScan::EndOfText(size_t at) {
   ended_ = true;
-  endAt_ = PlaceOf(at);
+  endAt_ = OffsetOf(at);
   return leftOut_ != nullptr;
 }
 
@@ -297,7 +318,8 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   std::string_view sourceFile;
   if (ended_ || !MatchCompileLine(line, &sourceFile)) {
     if (leftOut_)
-      Tell(LineNumber(begin), Reason(PlaceOf(begin), line, true), line, line.size());
+      Tell(LineNumber(begin), Reason(OffsetOf(begin), line, line.size(), true), line,
+           line.size());
     return true;
   }
   // A captured path ends in a dot and one character: they go.
@@ -308,7 +330,7 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   CopyWithSlashes(sourceFile.data(), length, entry);
   if (const char* why = Refusal(std::string_view(entry, length), length)) {
     Refuse(why, std::string_view(entry, std::min(length, kShownBeginning)), length,
-           RefusedLineNumber(PlaceOf(begin), numbered_ ? LineNumber(begin) : 0));
+           RefusedLineNumber(OffsetOf(begin), numbered_ ? LineNumber(begin) : 0));
     return true;
   }
   entry[length] = '\n';
@@ -317,12 +339,13 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   return true;
 }
 
-LeftOut LogScan::Reason(uint64_t begin, std::string_view line, bool lineFeed) const {
+LeftOut LogScan::Reason(uint64_t begin, std::string_view line, uint64_t length,
+                       bool lineFeed) const {
   if (ended_ && begin > endAt_)
     return LeftOut::kAfterEndOfText;
   if (ended_ || !lineFeed)
     return LeftOut::kNoLineFeed;
-  return line.data() ? ExplainLeftOut(line) : LeftOut::kLongLine;
+  return length > kLongLineLength ? LeftOut::kLongLine : ExplainLeftOut(line);
 }
 
 void LogScan::Tell(uint64_t line, LeftOut reason, std::string_view text,
@@ -338,14 +361,14 @@ void LogScan::Tell(uint64_t line, LeftOut reason, std::string_view text,
   ++leftOut_->count;
 }
 
-uint64_t LogScan::RefusedLineNumber(uint64_t place, uint64_t numbered) {
+uint64_t LogScan::RefusedLineNumber(uint64_t offset, uint64_t numbered) {
   if (numbered_)
     return numbered;
-  MemoryBlock room(kEntryPiece);
+  MemoryBlock room(kEntryStretch);
   uint64_t lines = 0;
-  for (uint64_t at = 0; at < place && room.data();) {
-    const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryPiece, place - at));
-    if (!ReadAt(at, room.data(), size))
+  for (uint64_t at = 0; at < offset && room.data();) {
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryStretch, offset - at));
+    if (!log_->ReadAt(at, room.data(), size))
       break;
     lines += Count(room.data(), size, '\n');
     at += size;
@@ -375,33 +398,36 @@ void LogScan::Refuse(const char* why, std::string_view beginning, uint64_t lengt
   result_.refusedLength = length;
 }
 
-void LogScan::StartLongLine(size_t begin, size_t end) {
-  inLongLine_ = true;
-  longStart_ = PlaceOf(begin);
-  long_ = LongLineMatch();
+void LogScan::StartPieces(size_t begin, size_t end) {
+  inPieces_ = true;
+  piecesStart_ = OffsetOf(begin);
+  match_ = LineMatch();
   keptSize_ = 0;
-  keptFrom_ = LongLineMatch::kNone;
-  longNumber_ = lines_ + 1;
-  longBeginning_.clear();
-  longWord_ = false;
-  TakeLongPiece(text_ + begin, end - begin);
+  keptFrom_ = LineMatch::kNone;
+  piecesNumber_ = lines_ + 1;
+  piecesText_.clear();
+  piecesWord_ = false;
+  TakePiece(text_ + begin, end - begin);
 }
 
-void LogScan::TakeLongPiece(const char* data, size_t size) {
-  const uint64_t at = long_.size();
-  long_.Take(data, size);
-  if (leftOut_ && !longWord_) {
+void LogScan::TakePiece(const char* data, size_t size) {
+  const uint64_t at = match_.size();
+  match_.Take(data, size);
+  if (leftOut_ && !piecesWord_) {
     // A word that straddles two pieces is found from the second.
     const size_t back = static_cast<size_t>(std::min<uint64_t>(at, kWordLength - 1));
-    longWord_ = FindWordInAnyCase(data - back, back + size, '\n') < back + size;
+    piecesWord_ = FindWordInAnyCase(data - back, back + size, '\n') < back + size;
   }
-  if (leftOut_ && longBeginning_.size() < kShownBeginning)
-    longBeginning_.append(data, std::min(size, kShownBeginning - longBeginning_.size()));
-  if (start_ >= 0 || long_.firstPath() == LongLineMatch::kNone || ended_)
+  // Explained whole unless it is a long line.
+  if (leftOut_ && piecesText_.size() <= kLongLineLength)
+    piecesText_.append(data, std::min(size, kLongLineLength + 1 - piecesText_.size()));
+  if (size > 0)
+    piecesLastByte_ = data[size - 1];
+  if (readAgain_ || match_.firstPath() == LineMatch::kNone || ended_)
     return;
   // Where it cannot be read again, the line is kept from its first head on.
-  if (keptFrom_ == LongLineMatch::kNone)
-    keptFrom_ = long_.firstPath();
+  if (keptFrom_ == LineMatch::kNone)
+    keptFrom_ = match_.firstPath();
   const size_t from =
       keptFrom_ > at ? static_cast<size_t>(keptFrom_ - at) : 0;
   const size_t more = size - from;
@@ -414,51 +440,56 @@ void LogScan::TakeLongPiece(const char* data, size_t size) {
   keptSize_ += more;
 }
 
-// The long line ended, at a line feed or not; false when the scan stops.
-bool LogScan::EndLongLine(bool lineFeed) {
-  inLongLine_ = false;
+// The line taken in pieces ended, at a line feed or not; false when the
+// scan stops.
+bool LogScan::EndPieces(bool lineFeed) {
+  inPieces_ = false;
   if (!ok())
     return false;
   lines_ += lineFeed ? 1 : 0;
   uint64_t begin = 0;
   uint64_t end = 0;
-  if (lineFeed && !ended_ && long_.End(&begin, &end)) {
-    if (!AddLongEntry(begin, end - begin) && ok())
+  if (lineFeed && !ended_ && match_.End(&begin, &end)) {
+    if (!AddEntryOfPieces(begin, end - begin) && ok())
       Fail();
     if (result_.outcome == ScanResult::kRefused)
-      result_.refusedLine = RefusedLineNumber(longStart_, longNumber_);
-  } else if (leftOut_ && longWord_) {
-    Tell(longNumber_, Reason(longStart_, {}, lineFeed), longBeginning_, long_.size());
+      result_.refusedLine = RefusedLineNumber(piecesStart_, piecesNumber_);
+  } else if (leftOut_ && piecesWord_) {
+    // CR LF is one line end.
+    const uint64_t length = match_.size() - (lineFeed && piecesLastByte_ == '\r' ? 1 : 0);
+    const std::string_view text(piecesText_.data(),
+                                static_cast<size_t>(std::min<uint64_t>(length, piecesText_.size())));
+    Tell(piecesNumber_, Reason(piecesStart_, text, length, lineFeed), text, length);
   }
   return ok();
 }
 
-// Hands the entry of the long line, its bytes [begin, begin + length), to the
-// list, a piece at a time. An entry too long to be plain, or to name a file,
-// is refused by its beginning where entries are checked: no more of it is
-// read.
-bool LogScan::AddLongEntry(uint64_t begin, uint64_t length) {
-  static_assert(kLongestPlainPath <= kEntryPiece, "a plain entry is one piece");
-  MemoryBlock room(kEntryPiece + kCopyOverrun);
+// Hands the entry of the line taken in pieces, its bytes [begin, begin +
+// length), to the list, a stretch at a time. An entry too long to be plain,
+// or to name a file, is refused by its beginning where entries are checked:
+// no more of it is read.
+bool LogScan::AddEntryOfPieces(uint64_t begin, uint64_t length) {
+  static_assert(kLongestPlainPath <= kEntryStretch, "a plain entry is one stretch");
+  MemoryBlock room(kEntryStretch + kCopyOverrun);
   if (!room.data())
     return false;
   const bool checked = options_.strict || options_.check;
   const uint64_t wanted = checked && length > kLongestPlainPath ? kShownBeginning : length;
   uint64_t done = 0;
   do {  // once at least: an empty entry is checked too
-    const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryPiece, wanted - done));
-    const char* piece;
-    if (start_ >= 0) {
+    const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryStretch, wanted - done));
+    const char* stretch;
+    if (readAgain_) {
       // What was matched as one line's path holds no line break, nor a
       // Ctrl-Z: if it does now, the log was rewritten meanwhile.
-      if (!ReadAt(longStart_ + begin + done, room.data(), size) ||
+      if (!log_->ReadAt(piecesStart_ + begin + done, room.data(), size) ||
           HoldsBreak(room.data(), size))
         return false;
-      piece = room.data();
+      stretch = room.data();
     } else {
-      piece = kept_.data() + (begin - keptFrom_ + done);
+      stretch = kept_.data() + (begin - keptFrom_ + done);
     }
-    CopyWithSlashes(piece, size, room.data());
+    CopyWithSlashes(stretch, size, room.data());
     const std::string_view text(room.data(), size);
     if (const char* why = checked ? Refusal(text, length) : nullptr) {
       Refuse(why, text.substr(0, kShownBeginning), length, 0);
@@ -474,42 +505,17 @@ bool LogScan::AddLongEntry(uint64_t begin, uint64_t length) {
   return true;
 }
 
-// Reads `size` bytes at log place `at` and goes back to where reading stood.
-bool LogScan::ReadAt(uint64_t at, char* data, size_t size) {
-  log_.clear();
-  log_.seekg(static_cast<std::streamoff>(start_ + static_cast<int64_t>(at)));
-  log_.read(data, static_cast<std::streamsize>(size));
-  const bool whole = static_cast<size_t>(log_.gcount()) == size;
-  log_.clear();
-  log_.seekg(static_cast<std::streamoff>(start_ + static_cast<int64_t>(readTo_)));
-  return whole && !log_.fail();
-}
-
-ScanResult Scan(std::istream& input, SourceFileList* list, const ScanOptions& options) {
-  LogScan scan(input, list, options);
-  return scan.Run();
-}
-
 }  // namespace
 
-ScanResult ScanBuildLog(std::istream& input, SourceFileList* list,
-                        const ScanOptions& options) {
+ScanResult ScanBuildLog(ByteSource& log, SourceFileList* list, const ScanOptions& options) {
   list->Clear();
-  const Utf16Order order = ReadByteOrderMark(input);
-  if (order == Utf16Order::kNone)
-    return Scan(input, list, options);
-  Utf16Buffer decoded(input, order);
-  std::istream text(&decoded);
-  ScanResult result = Scan(text, list, options);
-  if (decoded.failed() && result.outcome == ScanResult::kComplete)
-    result.outcome = ScanResult::kReadFailed;
-  return result;
+  LogScan scan(log, list, options);
+  return scan.Run();
 }
 
 ScanResult ScanBuildLog(LogFile& input, SourceFileList* list,
                         const ScanOptions& options) {
-  std::istream stream(&input);
-  ScanResult result = ScanBuildLog(stream, list, options);
+  ScanResult result = ScanBuildLog(static_cast<ByteSource&>(input), list, options);
   input.Close();
   if (input.failed() && result.outcome == ScanResult::kComplete)
     result.outcome = ScanResult::kReadFailed;

@@ -1,11 +1,10 @@
 #include <random>
-#include <istream>
-#include <streambuf>
 #include <string>
 
 #include <benchmark/benchmark.h>
 
 #include "scan/scan.h"
+#include "scan/scan_testing.h"
 
 namespace {
 
@@ -38,21 +37,11 @@ std::string SparseLog(size_t size) {
   return log;
 }
 
-// Reads a text in place; an istringstream would copy the whole log first.
-class TextBuffer : public std::streambuf {
- public:
-  explicit TextBuffer(const std::string& text) {
-    char* begin = const_cast<char*>(text.data());
-    setg(begin, begin, begin + text.size());
-  }
-};
-
 void Scan(benchmark::State& state, const std::string& log) {
   for (auto _ : state) {
-    TextBuffer text(log);
-    std::istream input(&text);
+    TextSource text(log);
     SourceFileList list;
-    benchmark::DoNotOptimize(ScanBuildLog(input, &list));
+    benchmark::DoNotOptimize(ScanBuildLog(text, &list));
     benchmark::DoNotOptimize(list.count);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *

@@ -3,8 +3,10 @@
 // A compile line is defined by CompileLinePatternText under ECMAScript rules.
 // Regex engines that backtrack recurse once per character of the line and
 // overflow the stack on the long command lines real build logs are full of, so
-// the expression is matched here by hand, in one linear pass. What makes that
-// possible is the shape of the expression:
+// the expression is matched here by hand, in one linear pass, by one matcher
+// (LineMatch) that takes a line in one piece or in many and keeps only the
+// places of its heads and tail. What makes that possible is the shape of the
+// expression:
 //
 //   .*  Compiling  S+  PP X PP X  ( .* \. E )  S+  PPP
 //
@@ -64,9 +66,6 @@ bool IsExtension(unsigned char c) { return Is(kExtension, c); }
 constexpr char kWord[] = "Compiling";
 constexpr char kLowerWord[] = "compiling";
 static_assert(sizeof(kWord) - 1 == kWordLength, "the word's length");
-// Between the end of the white space after the word and the captured path:
-// two punctuation characters and a separator, twice.
-constexpr size_t kStepsLength = 6;
 // The shortest text that can follow the start of the word up to the end of the
 // captured path's dot: the word, one blank, the steps, and the dot itself.
 constexpr size_t kWordToDot = kWordLength + 1 + kStepsLength;
@@ -79,17 +78,6 @@ bool IsStep(const char* s) {
 
 bool IsWordAt(const char* s, size_t at) {
   return memcmp(s + at, kWord, kWordLength) == 0;
-}
-
-// Where the captured path starts if the word stands at `word`, or 0 when the
-// white space and the steps after the word do not fit before `dot`.
-size_t PathStartAfterWord(const char* s, size_t word, size_t dot) {
-  size_t steps = word + kWordLength;
-  while (steps < dot && IsSpace(static_cast<unsigned char>(s[steps])))
-    ++steps;
-  if (steps == word + kWordLength || steps + kStepsLength > dot)
-    return 0;
-  return IsStep(s + steps) && IsStep(s + steps + 3) ? steps + kStepsLength : 0;
 }
 
 }  // namespace
@@ -179,86 +167,79 @@ size_t FindWordInAnyCase(const char* s, size_t n, char stop) {
 
 namespace {
 
-// The tail: three punctuation characters, white space, then the dot and E.
-// Sets where the captured path ends and where its dot stands.
-bool MatchTail(const char* s, size_t n, size_t* pathEnd, size_t* dot) {
-  const auto at = [s](size_t i) { return static_cast<unsigned char>(s[i]); };
-  if (n < kWordToDot + 2 + 1 + 3)
-    return false;
-  if (!IsPunct(at(n - 1)) || !IsPunct(at(n - 2)) || !IsPunct(at(n - 3)))
-    return false;
-  size_t end = n - 3;
-  while (end > 0 && IsSpace(at(end - 1)))
-    --end;
-  if (end == n - 3 || end < kWordToDot + 2)
-    return false;
-  if (!IsExtension(at(end - 1)) || s[end - 2] != '.')
-    return false;
-  *pathEnd = end;
-  *dot = end - 2;
-  return true;
+// The last (up to five) bytes of the `size` at `data`, at position `begin`,
+// that are not white space, newest first; how many.
+inline int LastNonSpace(const char* data, size_t size, uint64_t begin,
+                        LineMatch::NonSpace found[5]) {
+  int count = 0;
+  for (size_t i = size; i > 0 && count < 5; --i) {
+    const auto c = static_cast<unsigned char>(data[i - 1]);
+    if (!IsSpace(c))
+      found[count++] = LineMatch::NonSpace{begin + i - 1, c};
+  }
+  return count;
 }
 
-// The rest, once the tail fits: where the captured path starts, or 0. One
-// pass over the line up to the dot, sixteen bytes at a time, finds the CRs and
-// LFs (the characters that the expression's dots do not match) and the places
-// of the word. The word may not stand after a break, and every break before
-// the dot has to lie in the white space after the word that counts. Of the
-// words that fit, the rightmost counts; the white-space runs examined after
-// different words do not overlap, so the whole stays linear. Should a break
-// lie after the rightmost word's white space, no word before it can hold the
-// break in its white space either: then the line does not match.
-size_t MatchHead(const char* s, size_t n, size_t dot) {
-  const size_t lastWord = dot - kWordToDot;  // the word begins at or before
-  const Bytes16 cr = Splat('\r');
-  const Bytes16 lf = Splat('\n');
-  const Bytes16 initial = Splat(kWord[0]);
-  size_t firstBreak = dot;
-  size_t lastBreak = 0;
-  size_t pathStart = 0;
-  // The sixteen bytes at `at`, of which those in `mask` are the line's
-  // before the dot and not looked at yet.
-  const auto look = [&](size_t at, uint32_t mask) {
-    const Bytes16 v = Load16(s + at);
-    if (uint32_t breaks = Mask(Or(Equal(v, cr), Equal(v, lf)))) {
-      if ((breaks &= mask) != 0) {
-        firstBreak = std::min(firstBreak, at + static_cast<size_t>(LowestBit(breaks)));
-        lastBreak = at + static_cast<size_t>(HighestBit(breaks)) + 1;
-      }
-    }
-    for (uint32_t m = Mask(Equal(v, initial)) & mask; m; m &= m - 1) {
-      const size_t word = at + static_cast<size_t>(LowestBit(m));
-      if (word > lastWord || word + kWordLength > firstBreak)
-        break;
-      if (word < pathStart || !IsWordAt(s, word))
-        continue;
-      if (const size_t start = PathStartAfterWord(s, word, dot))
-        pathStart = start;
-    }
-  };
-  size_t i = 0;
-  for (; i + 16 <= dot; i += 16)
-    look(i, 0xFFFFu);
-  if (i < dot) {
-    // The last sixteen overlap what was looked at already (a compile line
-    // is longer than sixteen bytes).
-    const size_t at = std::min(i, n - 16);
-    look(at, (0xFFFFu << (i - at)) & ((1u << (dot - at)) - 1));
-  }
-  return pathStart != 0 && lastBreak <= pathStart - kStepsLength ? pathStart : 0;
+// Whether the last five such bytes of a line of `n` bytes, newest first,
+// are a tail after a dot and an extension; sets where the dot is.
+inline bool TailFits(const LineMatch::NonSpace t[5], uint64_t n, uint64_t* dot) {
+  // Newest first: the three punctuation characters, the extension, the dot.
+  if (t[0].at + 1 != n || t[1].at + 2 != n || t[2].at + 3 != n || !IsPunct(t[0].c) ||
+      !IsPunct(t[1].c) || !IsPunct(t[2].c))
+    return false;
+  const uint64_t extension = t[3].at;
+  if (extension + 1 >= n - 3 || !IsExtension(t[3].c) || t[4].c != '.' ||
+      t[4].at + 1 != extension || extension + 1 < kWordToDot + 2)
+    return false;
+  *dot = t[4].at;
+  return true;
 }
 
 }  // namespace
 
+inline void LineMatch::CheckSteps(const char* s, uint64_t steps) {
+  if (!IsStep(s) || !IsStep(s + 3))
+    return;
+  previous_ = latest_;
+  latest_ = Head{steps, kNone};
+  if (firstPath_ == kNone)
+    firstPath_ = steps + kStepsLength;
+}
+
+inline uint64_t LineMatch::PathBefore(uint64_t dot) const {
+  const auto fits = [dot](const Head& head) {
+    return head.steps != kNone && head.steps + kStepsLength <= dot;
+  };
+  const Head* head = fits(latest_) ? &latest_ : fits(previous_) ? &previous_ : nullptr;
+  return head && head->lineBreak >= dot ? head->steps + kStepsLength : kNone;
+}
+
 bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
-  size_t pathEnd = 0;
-  size_t dot = 0;
-  if (!MatchTail(line.data(), line.size(), &pathEnd, &dot))
+  // A line held whole is a line taken in one piece, its tail read first, from
+  // its own bytes: a word can begin only so far before the dot, and a line
+  // without a tail costs nothing more.
+  const size_t n = line.size();
+  const auto at = [&line](size_t i) { return static_cast<unsigned char>(line[i]); };
+  if (n < kWordToDot + 6 || !IsPunct(at(n - 1)) || !IsPunct(at(n - 2)) || !IsPunct(at(n - 3)))
     return false;
-  const size_t pathStart = MatchHead(line.data(), line.size(), dot);
-  if (pathStart == 0)
+  // No extension stands before kWordToDot + 1 (TailFits).
+  size_t extension = n - 4;
+  while (extension > kWordToDot && IsSpace(at(extension)))
+    --extension;
+  const LineMatch::NonSpace tail[5] = {{n - 1, at(n - 1)},
+                                       {n - 2, at(n - 2)},
+                                       {n - 3, at(n - 3)},
+                                       {extension, at(extension)},
+                                       {extension - 1, at(extension - 1)}};
+  uint64_t dot = 0;
+  if (!TailFits(tail, n, &dot))
     return false;
-  *sourceFile = line.substr(pathStart, pathEnd - pathStart);
+  LineMatch match;
+  match.LookForHeads<true>(line.data(), static_cast<size_t>(dot));
+  const uint64_t path = match.PathBefore(dot);
+  if (path == LineMatch::kNone)
+    return false;
+  *sourceFile = line.substr(static_cast<size_t>(path), static_cast<size_t>(dot + 2 - path));
   return true;
 }
 
@@ -270,33 +251,44 @@ bool MatchCompileLine(std::string_view line, std::string* sourceFile) {
   return true;
 }
 
-// A long line, piece by piece. Its head is found as MatchHead finds it, word
-// by word from the left, keeping the last two heads that fit: only the
-// rightmost can lie past the dot, since a word after it would have to stand
-// after the dot, where no letter but the extension may. Its tail is read
-// from the last five bytes that are not white space. CRs count where
-// MatchHead counts them: none may come before a head's word, and none between
-// its steps and the dot.
-void LongLineMatch::Take(const char* data, size_t size) {
+// A line, piece by piece. Its heads are found word by word from the left,
+// keeping the last two that fit: only the rightmost can lie past the dot,
+// since a word after it would have to stand after the dot, where no letter
+// but the extension may. Its tail is read from the last five bytes that are
+// not white space. A break (CR or LF) may stand neither before a head's word
+// nor between its steps and the dot; the words after the line's first break
+// are not looked at.
+void LineMatch::Take(const char* data, size_t size) {
   if (size == 0)
     return;
-  const uint64_t begin = taken_;
+  LookForHeads<false>(data, size);
+  NonSpace found[5];
+  const int count = LastNonSpace(data, size, taken_, found);
+  // Newest first: what this piece has, then what came before.
+  const int kept = std::min(lastCount_, 5 - count);
+  for (int i = kept - 1; i >= 0; --i)
+    last_[count + i] = last_[i];
+  for (int i = 0; i < count; ++i)
+    last_[i] = found[i];
+  lastCount_ = kept + count;
+  lastByte_ = static_cast<unsigned char>(data[size - 1]);
+  taken_ += size;
+}
+
+// One pass, sixteen bytes at a time where as many can be read, over the
+// bytes not looked at yet: the breaks, and the places of the word, each with
+// the white space and the steps after it.
+template <bool kWhole>
+void LineMatch::LookForHeads(const char* data, size_t size) {
+  const uint64_t begin = kWhole ? 0 : taken_;
   const uint64_t end = begin + size;
-  const auto place = [data, begin](uint64_t at) {
+  const auto place = [&](uint64_t at) {
     return data + (static_cast<int64_t>(at) - static_cast<int64_t>(begin));
   };
-  const auto at = [&place](uint64_t i) {
-    return static_cast<unsigned char>(*place(i));
-  };
+  const auto at = [&place](uint64_t i) { return static_cast<unsigned char>(*place(i)); };
   // The line's bytes before `data` that may be looked at again.
   const uint64_t back = begin < kLookBack ? begin : kLookBack;
-  const size_t span = static_cast<size_t>(back) + size;
-  const size_t cr = Find(data - back, span, '\r');
-  const uint64_t firstCRHere = cr < span ? begin - back + cr : kNone;
-  if (firstCR_ == kNone)
-    firstCR_ = firstCRHere;
-
-  if (pendingWord_ != kNone) {
+  if (!kWhole && pendingWord_ != kNone) {
     uint64_t steps = pendingAt_;
     while (steps < end && IsSpace(at(steps)))
       ++steps;
@@ -311,100 +303,91 @@ void LongLineMatch::Take(const char* data, size_t size) {
   // begins in the last kWordToDot - 1 bytes is looked at with the next piece,
   // which reads them again, or cannot fit at all.
   static_assert(kLookBack >= kWordToDot - 1, "a word is looked at whole");
-  const uint64_t wordsTo =
-      std::min(end >= kWordToDot ? end - (kWordToDot - 1) : 0, firstCR_);
-  for (uint64_t from = wordsFrom_; from < wordsTo;) {
-    // Words that begin before `wordsTo`, whose letters end before the end.
-    const size_t length = static_cast<size_t>(wordsTo - from) + kWordLength - 1;
-    // No line feed is taken: it stops nothing.
-    const uint64_t word = from + FindWord(place(from), length, '\n');
-    if (word >= wordsTo)
-      break;
-    from = word + 1;
-    if (!IsSpace(at(word + kWordLength)))
-      continue;
-    uint64_t steps = word + kWordLength + 1;
-    while (steps < end && IsSpace(at(steps)))
-      ++steps;
-    if (steps + kStepsLength > end) {
-      // No word can follow before the end of the piece.
-      pendingWord_ = word;
-      pendingAt_ = steps;
-      break;
+  const uint64_t wordsTo = end >= kWordToDot ? end - (kWordToDot - 1) : 0;
+  bool looking = kWhole || pendingWord_ == kNone;
+  uint64_t firstBreakHere = kNone;
+  // The byte at `i`, of those in `fresh` of the sixteen at `chunk`.
+  const auto look = [&](uint64_t chunk, uint32_t breaks, uint32_t initials) {
+    if (breaks) {
+      firstBreakHere = std::min(firstBreakHere, chunk + static_cast<uint64_t>(LowestBit(breaks)));
+      firstBreak_ = std::min(firstBreak_, firstBreakHere);
     }
-    CheckSteps(place(steps), steps);
+    for (; looking && initials; initials &= initials - 1) {
+      const uint64_t word = chunk + static_cast<uint64_t>(LowestBit(initials));
+      if (!kWhole && word < wordsFrom_)
+        continue;
+      if (word >= wordsTo || word >= firstBreak_) {
+        looking = false;
+        break;
+      }
+      if (!IsWordAt(place(word), 0) || !IsSpace(at(word + kWordLength)))
+        continue;
+      uint64_t steps = word + kWordLength + 1;
+      while (steps < end && IsSpace(at(steps)))
+        ++steps;
+      if (steps + kStepsLength > end) {
+        // No word can follow before the end of the piece.
+        pendingWord_ = word;
+        pendingAt_ = steps;
+        looking = false;
+        break;
+      }
+      CheckSteps(place(steps), steps);
+    }
+  };
+  // From the first byte not looked at, or the first word's that may be,
+  // within what can be read.
+  uint64_t i = kWhole ? 0 : std::max(begin - back, std::min(wordsFrom_, begin));
+  if (end - (begin - back) >= 16) {
+    const Bytes16 cr = Splat('\r');
+    const Bytes16 lf = Splat('\n');
+    const Bytes16 initial = Splat(kWord[0]);
+    const auto masks = [&](uint64_t chunk, uint32_t fresh) {
+      const Bytes16 v = Load16(place(chunk));
+      look(chunk, Mask(Or(Equal(v, cr), Equal(v, lf))) & fresh,
+           looking ? Mask(Equal(v, initial)) & fresh : 0);
+    };
+    for (; i + 16 <= end; i += 16)
+      masks(i, 0xFFFFu);
+    // The last sixteen overlap what was looked at already.
+    if (i < end)
+      masks(end - 16, 0xFFFFu << (16 - (end - i)) & 0xFFFFu);
+  } else {
+    for (; i < end; ++i)
+      look(i, at(i) == '\r' || at(i) == '\n', at(i) == kWord[0]);
   }
-  wordsFrom_ = std::max(wordsFrom_, wordsTo);
+  wordsFrom_ = std::max(wordsFrom_, std::min(wordsTo, firstBreak_));
 
-  if (firstCRHere != kNone) {
+  if (firstBreakHere != kNone) {
     for (Head* head : {&latest_, &previous_}) {
-      if (head->steps == kNone || head->carriageReturn != kNone)
+      if (head->steps == kNone || head->lineBreak != kNone)
         continue;
       const uint64_t from = std::max(head->steps, begin - back);
       if (from >= end)
         continue;
-      const size_t found =
-          Find(place(from), static_cast<size_t>(end - from), '\r');
-      if (from + found < end)
-        head->carriageReturn = from + found;
+      const size_t next = FindEither(place(from), static_cast<size_t>(end - from), '\r', '\n');
+      if (from + next < end)
+        head->lineBreak = from + next;
     }
   }
-
-  // The last bytes that are not white space, newest first.
-  NonSpace found[5];
-  int count = 0;
-  for (size_t i = size; i > 0 && count < 5; --i) {
-    const auto c = static_cast<unsigned char>(data[i - 1]);
-    if (!IsSpace(c))
-      found[count++] = NonSpace{begin + i - 1, c};
-  }
-  const int kept = std::min(lastCount_, 5 - count);
-  for (int i = 0; i < kept; ++i)
-    last_[i] = last_[lastCount_ - kept + i];
-  for (int i = 0; i < count; ++i)
-    last_[kept + i] = found[count - 1 - i];
-  lastCount_ = kept + count;
-  lastByte_ = static_cast<unsigned char>(data[size - 1]);
-  taken_ = end;
 }
 
-void LongLineMatch::CheckSteps(const char* s, uint64_t steps) {
-  if (!IsStep(s) || !IsStep(s + 3))
-    return;
-  previous_ = latest_;
-  latest_ = Head{steps, kNone};
-  if (firstPath_ == kNone)
-    firstPath_ = steps + kStepsLength;
-}
 
-bool LongLineMatch::End(uint64_t* begin, uint64_t* end) const {
+bool LineMatch::End(uint64_t* begin, uint64_t* end) const {
   uint64_t n = taken_;
   if (n > 0 && lastByte_ == '\r')
     --n;  // CR LF is one line end
-  if (lastCount_ < 5)
+  uint64_t dot = 0;
+  if (lastCount_ < 5 || !TailFits(last_, n, &dot))
     return false;
-  // Oldest first: the dot, the extension, the three punctuation characters.
-  const NonSpace* t = last_;
-  if (t[4].at != n - 1 || t[3].at != n - 2 || t[2].at != n - 3 ||
-      !IsPunct(t[4].c) || !IsPunct(t[3].c) || !IsPunct(t[2].c))
+  const uint64_t path = PathBefore(dot);
+  if (path == kNone)
     return false;
-  const uint64_t extension = t[1].at;
-  if (extension + 1 >= n - 3 || !IsExtension(t[1].c) || t[0].c != '.' ||
-      t[0].at + 1 != extension || extension + 1 < kWordToDot + 2)
-    return false;
-  const uint64_t dot = t[0].at;
-  const auto fits = [dot](const Head& head) {
-    return head.steps != kNone && head.steps + kStepsLength <= dot;
-  };
-  const Head* head = fits(latest_)     ? &latest_
-                     : fits(previous_) ? &previous_
-                                       : nullptr;
-  if (!head || head->carriageReturn < dot)
-    return false;
-  *begin = head->steps + kStepsLength;
+  *begin = path;
   *end = dot;
   return true;
 }
+
 
 namespace {
 
@@ -504,14 +487,14 @@ const char* LeftOutText(LeftOut reason) {
   };
   static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(LeftOut::kLongLine) + 1,
                 "a text for every reason");
+  static_assert(kLongLineLength == size_t{512} << 10, "the long line's text says 512 KiB");
   return kTexts[static_cast<size_t>(reason)];
 }
 
 std::string ShownText(std::string_view text, uint64_t length) {
-  constexpr size_t kLongest = 200;
   static const char kHex[] = "0123456789ABCDEF";
   std::string shown = "\"";
-  for (size_t i = 0; i < text.size() && i < kLongest; ++i) {
+  for (size_t i = 0; i < text.size() && i < kShownLength; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
       shown += static_cast<char>(c);
@@ -524,7 +507,7 @@ std::string ShownText(std::string_view text, uint64_t length) {
   shown += '"';
   if (length < text.size())
     length = text.size();
-  if (length > kLongest)
+  if (length > kShownLength)
     shown += "... (" + std::to_string(length) + " bytes)";
   return shown;
 }

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view whole;
     const bool wanted = MatchCompileLine(logLine, &whole);
     const size_t piece = 1 + size % 23;
-    LongLineMatch inPieces;
+    LineMatch inPieces;
     for (size_t at = 0; at < line.size(); at += piece)
       inPieces.Take(line.data() + at, std::min(piece, line.size() - at));
     uint64_t begin = 0;

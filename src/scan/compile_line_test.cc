@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <initializer_list>
 #include <optional>
 #include <random>
 #include <regex>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "scan/scan.h"
+#include "scan/scan_testing.h"
 
 namespace {
 
@@ -29,10 +31,10 @@ std::optional<std::string> Match(const std::string& line) {
   return sourceFile;
 }
 
-// A line handed to LongLineMatch in pieces of `piece` bytes; as a log's line,
+// A line handed to LineMatch in pieces of `piece` bytes; as a log's line,
 // one CR at its end belongs to the line end.
 std::optional<std::string> MatchInPieces(const std::string& line, size_t piece) {
-  LongLineMatch match;
+  LineMatch match;
   for (size_t at = 0; at < line.size(); at += piece)
     match.Take(line.data() + at, std::min(piece, line.size() - at));
   uint64_t begin = 0;
@@ -180,8 +182,26 @@ TEST(ExplainLeftOut, NamesTheFirstPartMissed) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
     ASSERT_EQ(std::nullopt, MatchByRegex(c.first));
+    ASSERT_EQ(c.second, ReasonByPieces(c.first));
     EXPECT_EQ(c.second, ExplainLeftOut(c.first));
     EXPECT_STRNE("", LeftOutText(c.second));
+  }
+}
+
+// Each byte at each place of a compile line, for every class of the
+// expression: the matcher, whole and in pieces, against the expression.
+TEST(MatchCompileLine, EachByteAtEachPlace) {
+  const std::string canonical = "Compiling ../../a.c ...";
+  for (size_t at = 0; at < canonical.size(); ++at) {
+    for (int c = 0; c < 256; ++c) {
+      std::string line = canonical;
+      line[at] = static_cast<char>(c);
+      SCOPED_TRACE(testing::Message() << c << " at " << at);
+      ASSERT_EQ(MatchByRegex(line), Match(line));
+      if (c != '\n') {
+        ASSERT_EQ(MatchAsLogLine(line), MatchInPieces(line, 1 + at % 7));
+      }
+    }
   }
 }
 
@@ -330,6 +350,50 @@ TEST(MatchCompileLine, AgreesWithTheExpressionOnGeneratedLines) {
   // comparison proves little.
   EXPECT_GT(matched, kLineCount / 20);
   EXPECT_LT(matched, kLineCount / 2);
+}
+
+// The reason of every line that holds the word and did not match, against
+// the expression's pieces run as prefixes: generated lines, and each byte at
+// each place of a compile line, each cut of one, paths and tails around the
+// shortest (the lines of the edge logs, scan_testing.h).
+TEST(ExplainLeftOut, AgreesWithThePiecesOfTheExpression) {
+  std::vector<std::string> lines;
+  LineGenerator generator(20261209);
+  for (int i = 0; i < 50000; ++i)
+    lines.push_back(generator.Next());
+  for (const EdgeLog& edge : EdgeLogs(false)) {
+    for (size_t begin = 0, end; (end = edge.log.find('\n', begin)) != std::string::npos;
+         begin = end + 1)
+      lines.push_back(edge.log.substr(begin, end - begin));
+  }
+  int explained = 0;
+  for (const std::string& line : lines) {
+    std::string lower = line;
+    for (char& c : lower)
+      c = static_cast<char>(c | 0x20);
+    if (line.size() >= 2048 || lower.find("compiling") == std::string::npos || Match(line))
+      continue;
+    ++explained;
+    ASSERT_EQ(ReasonByPieces(line), ExplainLeftOut(line)) << testing::PrintToString(line);
+  }
+  EXPECT_GT(explained, 10000);
+}
+
+// ShownText against a byte-by-byte model: each byte, and texts on both
+// sides of the longest shown, with lengths told beyond what is given.
+TEST(ShownText, AgreesWithAByteByByteModel) {
+  for (int c = 0; c < 256; ++c) {
+    const std::string text(1, static_cast<char>(c));
+    ASSERT_EQ(ShownByModel(text, 1), ShownText(text, 1)) << c;
+  }
+  for (const size_t size : std::initializer_list<size_t>{0, 1, 199, 200, 201, 256}) {
+    std::string text(size, 'a');
+    for (size_t i = 0; i < size; ++i)
+      text[i] = static_cast<char>(i * 37);
+    for (const uint64_t length : {uint64_t{0}, uint64_t{size}, uint64_t{200}, uint64_t{201},
+                                  uint64_t{1} << 40})
+      ASSERT_EQ(ShownByModel(text, length), ShownText(text, length)) << size << " " << length;
+  }
 }
 
 }  // namespace

@@ -15,7 +15,6 @@ bool LogFile::Open(const std::string& path) {
   failed_ = false;
   position_ = 0;
   first_.clear();
-  setg(nullptr, nullptr, nullptr);
   if (!OpenFile(path))
     return false;
   sizeAtOpen_ = CurrentSize();
@@ -49,75 +48,36 @@ void LogFile::CheckSize() {
     failed_ = true;
 }
 
-std::streamsize LogFile::xsgetn(char* data, std::streamsize size) {
-  std::streamsize got = 0;
-  // What underflow() holds comes first.
-  for (; gptr() < egptr() && got < size; gbump(1))
-    data[got++] = *gptr();
-  const uint64_t from = position_;
-  while (got < size && !failed_) {
-    const int64_t read =
-        ReadSome(sizeAtOpen_ >= 0 ? static_cast<int64_t>(position_) : -1,
-                 data + got, static_cast<size_t>(size - got));
-    if (read < 0) {
-      failed_ = true;
-      break;
-    }
-    if (read == 0) {
-      // A regular file ends no sooner than it did when it was opened.
-      if (sizeAtOpen_ >= 0 && position_ < static_cast<uint64_t>(sizeAtOpen_))
-        failed_ = true;
-      break;
-    }
-    position_ += static_cast<uint64_t>(read);
-    got += static_cast<std::streamsize>(read);
+int64_t LogFile::Read(char* data, size_t size) {
+  if (failed_)
+    return -1;
+  const int64_t got =
+      ReadSome(sizeAtOpen_ >= 0 ? static_cast<int64_t>(position_) : -1, data, size);
+  if (got < 0) {
+    failed_ = true;
+    return -1;
   }
-  if (from == first_.size() && from < kFirstBytes)
-    first_.append(data + (got - static_cast<std::streamsize>(position_ - from)),
-                  static_cast<size_t>(std::min<uint64_t>(position_, kFirstBytes) - from));
+  // A regular file ends no sooner than it did when it was opened.
+  if (got == 0 && sizeAtOpen_ >= 0 && position_ < static_cast<uint64_t>(sizeAtOpen_))
+    failed_ = true;
+  if (position_ == first_.size() && position_ < kFirstBytes)
+    first_.append(data, static_cast<size_t>(std::min<uint64_t>(
+                            static_cast<uint64_t>(got), kFirstBytes - position_)));
+  position_ += static_cast<uint64_t>(got);
   CheckSize();
-  return got;
+  return failed_ ? -1 : got;
 }
 
-LogFile::int_type LogFile::underflow() {
-  if (gptr() < egptr())
-    return traits_type::to_int_type(*gptr());
-  // The byte before is kept, so that one byte can be put back.
-  const bool before = gptr() != nullptr && gptr() > eback();
-  if (before)
-    held_[0] = gptr()[-1];
-  char* const next = held_ + 1;
-  if (xsgetn(next, 1) != 1)
-    return traits_type::eof();
-  setg(before ? held_ : next, next, next + 1);
-  return traits_type::to_int_type(*next);
-}
-
-LogFile::pos_type LogFile::seekoff(off_type offset, std::ios_base::seekdir way,
-                                   std::ios_base::openmode which) {
-  // Only a regular file can be read again; the bytes underflow() holds
-  // were read from before `position_`.
-  if (sizeAtOpen_ < 0 || !(which & std::ios_base::in))
-    return pos_type(off_type(-1));
-  const auto held = static_cast<uint64_t>(egptr() - gptr());
-  const auto now = static_cast<off_type>(position_ - held);
-  off_type target;
-  if (way == std::ios_base::beg)
-    target = offset;
-  else if (way == std::ios_base::cur)
-    target = now + offset;
-  else
-    return pos_type(off_type(-1));
-  if (target < 0)
-    return pos_type(off_type(-1));
-  if (target != now) {
-    setg(nullptr, nullptr, nullptr);
-    position_ = static_cast<uint64_t>(target);
+bool LogFile::ReadAt(uint64_t at, char* data, size_t size) {
+  if (!CanReadAgain())
+    return false;
+  for (size_t done = 0; done < size;) {
+    const int64_t got =
+        ReadSome(static_cast<int64_t>(at + done), data + done, size - done);
+    if (got <= 0)
+      return false;
+    done += static_cast<size_t>(got);
   }
-  return pos_type(target);
-}
-
-LogFile::pos_type LogFile::seekpos(pos_type position,
-                                   std::ios_base::openmode which) {
-  return seekoff(off_type(position), std::ios_base::beg, which);
+  CheckSize();
+  return !failed_;
 }

@@ -2,24 +2,43 @@
 #ifndef KESTRANE_SCAN_LOG_FILE_H_
 #define KESTRANE_SCAN_LOG_FILE_H_
 
+#include <cstddef>
 #include <cstdint>
-#include <streambuf>
 #include <string>
 #include <string_view>
 
+/// The bytes of a log as the scan reads them, from a file, a pipe, a device,
+/// a decoding, or memory.
+class ByteSource {
+ public:
+  /// Reads up to `size` bytes from where reading stands: how many; 0 at the
+  /// end, -1 when reading failed.
+  virtual int64_t Read(char* data, size_t size) = 0;
+  /// Whether the log can be read again at any place (ReadAt), as a regular
+  /// file can and a pipe cannot.
+  virtual bool CanReadAgain() const { return false; }
+  /// Reads `size` bytes from place `at` of the log (its first byte is 0),
+  /// without moving where Read() stands; false when they are not all there
+  /// or the log cannot be read again.
+  virtual bool ReadAt(uint64_t /*at*/, char* /*data*/, size_t /*size*/) { return false; }
+
+ protected:
+  ~ByteSource() = default;
+};
+
 /// A log read straight from the system into the reader's own buffer, without
-/// the C runtime's buffering in between, as a stream buffer for the scan. A
-/// regular file can be read again at any place (seekg); other files cannot.
+/// the C runtime's buffering in between. A regular file can be read again at
+/// any place; other files cannot.
 ///
 /// A regular file that shrinks while it is read, or is rewritten from its
 /// start (by the build that makes it), has not been read whole, though its
 /// reading ended without an error: that counts as a failed read, wherever it
 /// can be seen. A file that only grows gives what was there when its end was
 /// reached.
-class LogFile : public std::streambuf {
+class LogFile final : public ByteSource {
  public:
   LogFile() = default;
-  ~LogFile() override { Close(); }
+  ~LogFile() { Close(); }
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
@@ -28,18 +47,13 @@ class LogFile : public std::streambuf {
   bool Open(const std::string& path);
   void Close();
   bool is_open() const { return file_ != kNoFile; }
-  /// The size of a regular file when it was opened; -1 for other files.
-  int64_t size() const { return sizeAtOpen_; }
 
   /// Reading failed before the end, or the file shrank while it was read.
   bool failed() const { return failed_; }
 
- protected:
-  std::streamsize xsgetn(char* data, std::streamsize size) override;
-  int_type underflow() override;
-  pos_type seekoff(off_type offset, std::ios_base::seekdir way,
-                   std::ios_base::openmode which) override;
-  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+  int64_t Read(char* data, size_t size) override;
+  bool CanReadAgain() const override { return sizeAtOpen_ >= 0; }
+  bool ReadAt(uint64_t at, char* data, size_t size) override;
 
  private:
   using NativeFile = intptr_t;  // a descriptor, or a Windows handle
@@ -48,7 +62,7 @@ class LogFile : public std::streambuf {
   // The platform's side (log_file_posix.cc, log_file_win32.cc).
   bool OpenFile(const std::string& path);
   /// Reads up to `size` bytes at `offset` of a regular file, or where the
-  /// stream stands (offset -1); -1 on failure, 0 at the end.
+  /// file stands (offset -1); -1 on failure, 0 at the end.
   int64_t ReadSome(int64_t offset, char* data, size_t size) const;
   /// The file's size now, or -1 where it has none (pipes, devices).
   int64_t CurrentSize() const;
@@ -59,7 +73,6 @@ class LogFile : public std::streambuf {
   int64_t sizeAtOpen_ = -1;  // -1: not a regular file
   uint64_t position_ = 0;
   bool failed_ = false;
-  char held_[2] = {};  // underflow()'s byte, and the one before it
   std::string first_;  // the file's first bytes, as they were read
 };
 

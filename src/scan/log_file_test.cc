@@ -5,13 +5,15 @@
 #include <gtest/gtest.h>
 
 #include "scan/log_file.h"
+#include "scan/scan_testing.h"
 
 namespace {
 
 // A log that is cut while it is read, or rewritten from its start, was not
 // read whole; one that grows, or stays, was.
 TEST(LogFile, ACutLogIsAFailedRead) {
-  const std::string path = testing::TempDir() + "kestrane_log_file.log";
+  const TestFolder folder;
+  const std::string path = folder.Path("build.log");
   const struct {
     const char* name;
     uintmax_t resizedTo;  // after the first read; 0: appended to instead
@@ -31,7 +33,7 @@ TEST(LogFile, ACutLogIsAFailedRead) {
       LogFile log;
       ASSERT_TRUE(log.Open(path));
       std::string buffer(4096, '\0');
-      ASSERT_EQ(4096, log.sgetn(&buffer[0], 4096));
+      ASSERT_EQ(4096, log.Read(&buffer[0], 4096));
       if (c.rewritten)
         std::ofstream(path, std::ios::binary) << std::string(200000, 'y');
       else if (c.resizedTo == 0)
@@ -39,19 +41,15 @@ TEST(LogFile, ACutLogIsAFailedRead) {
       else
         std::filesystem::resize_file(path, c.resizedTo);
       for (uint64_t at = 4096;; at += 4096) {
-        if (positional)
-          log.pubseekpos(static_cast<std::streamoff>(at));
-        const int64_t got = log.sgetn(&buffer[0], 4096);
-        if (got < 4096)
+        if (positional ? !log.ReadAt(at, &buffer[0], 4096) : log.Read(&buffer[0], 4096) <= 0)
           break;
       }
       log.Close();  // where the first bytes are read again
       EXPECT_EQ(c.failed, log.failed()) << (positional ? "positional" : "stream");
     }
   }
-  std::filesystem::remove(path);
-  LogFile folder;
-  EXPECT_FALSE(folder.Open(testing::TempDir()));
+  LogFile log;
+  EXPECT_FALSE(log.Open(folder.path()));
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ bool LogFile::OpenFile(const std::string& path) {
   if (path.empty())
     return false;
   // Shared every way: the build that writes the log may still hold it. A
-  // folder does not open without backup semantics, which is asked for here.
+  // folder opens only with backup semantics, which are not asked for: a
+  // folder is no log.
   const HANDLE file = CreateFileA(
       path.c_str(), GENERIC_READ,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -33,7 +34,7 @@ int64_t LogFile::ReadSome(int64_t offset, char* data, size_t size) const {
   const DWORD wanted =
       static_cast<DWORD>(size < kLargestRead ? size : kLargestRead);
   // A regular file is read at a place of its own on every call, so that
-  // threads and the stream do not move each other's position.
+  // reading it again (ReadAt) does not move where Read() stands.
   OVERLAPPED at = {};
   at.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
   at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);

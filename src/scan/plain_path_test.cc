@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "scan/plain_path.h"
+#include "scan/scan_testing.h"
 
 namespace {
 
@@ -68,20 +69,42 @@ TEST(IsPlainRelativePath, AcceptsOnlyPortableRelativePaths) {
   }
 }
 
-// Each byte, alone and at every place of a sixteen-byte stretch.
-TEST(IsPlainRelativePath, PortableBytes) {
-  for (int byte = 0; byte < 256; ++byte) {
-    const char c = static_cast<char>(byte);
-    const bool portable = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
-    for (size_t at = 0; at < 17; ++at) {
-      std::string entry(17, 'x');
-      entry[at] = c;
-      // A separator between two names; no option.
-      const bool plain = (portable && !(c == '-' && at == 0)) ||
-                         (c == '/' && at > 0 && at < 16);
-      EXPECT_EQ(plain, IsPlainRelativePath(entry))
-          << byte << " at " << at;
+// Against a table of the rules: each byte at each place of entries on both
+// sides of the sixteen bytes looked at at once, and after a separator; the
+// device names and their near misses, first and after a separator, in each
+// letter case.
+TEST(IsPlainRelativePath, AgreesWithTheRules) {
+  std::vector<std::string> entries;
+  for (size_t length = 1; length <= 33; ++length) {
+    for (size_t at = 0; at < length; ++at) {
+      for (int byte = 0; byte < 256; ++byte) {
+        std::string entry(length, 'x');
+        entry[at] = static_cast<char>(byte);
+        entries.push_back(entry);
+        if (length > 2 && at > 0)
+          entries.push_back(entry.substr(0, 1) + "/" + entry.substr(1));
+      }
+    }
+  }
+  for (const char* name : {"con", "prn", "aux", "nul", "com", "lpt", "cob", "lpu"}) {
+    for (const char* digit : {"", "0", "5", "9", ":", "/"}) {
+      for (const char* after : {"", ".c", " .x", "  .c", " ", " x", "x", "0"}) {
+        for (const char* before : {"", "src/", "0123456789abcdef/"}) {
+          for (const bool upper : {false, true}) {
+            std::string entry = std::string(before) + name + digit + after;
+            if (upper)
+              for (char& c : entry)
+                c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
+            entries.push_back(entry);
+          }
+        }
+      }
+    }
+  }
+  for (const std::string& entry : entries) {
+    for (const bool allowBlanks : {false, true}) {
+      ASSERT_EQ(IsPlainByRules(entry, allowBlanks), IsPlainRelativePath(entry, allowBlanks))
+          << testing::PrintToString(entry) << (allowBlanks ? " with blanks" : "");
     }
   }
 }

@@ -16,17 +16,26 @@
 //   entry      the path cut at its last dot, backslashes turned into slashes:
 //              one line of the list.
 //   block      what one read brings in; the scan looks at a block's lines.
+//              (A MemoryBlock is memory, whatever it holds.)
 //   carry      the unfinished last line of a block, moved to the front of the
 //              next.
-//   long line  a line longer than half a block: followed through the blocks
-//              by LongLineMatch, which keeps positions, not text.
+//   piece      what a block holds of a line that does not fit half a block:
+//              such a line is taken in pieces by LineMatch, which keeps
+//              positions, not text. (LineText's pieces are the blocks of
+//              memory that hold its text.)
+//   long line  a line of more than kLongLineLength bytes (512 KiB): when it
+//              gives no entry, it is told as long, not looked at whole.
+//   offset     where a byte stands in the log (in a UTF-16 log's text);
+//   position   where it stands in its line.
+//   kept       the bytes of a line taken in pieces, held from its first head
+//              on, where the log cannot be read again to get its entry.
+//   drain      hand the text held to its sink.
 //   Ctrl-Z     byte 0x1A, the end of text: the log ends there.
 #ifndef KESTRANE_SCAN_SCAN_H_
 #define KESTRANE_SCAN_SCAN_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,8 +58,10 @@ bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
 /// As above, with the path copied.
 bool MatchCompileLine(std::string_view line, std::string* sourceFile);
 
-/// The length of the word, "Compiling".
+/// The length of the word, "Compiling", and of the steps after its white
+/// space: two punctuation characters and a separator, twice ("../../").
 constexpr size_t kWordLength = 9;
+constexpr size_t kStepsLength = 6;
 
 /// The first place in [0, n) where the word stands whole, or where the byte
 /// `stop` stands, whichever comes first; n when there is neither. A line
@@ -95,14 +106,16 @@ const char* LeftOutText(LeftOut reason);
 
 /// `text`, of `length` bytes in all, as a terminal may safely show it, on one
 /// line: quoted, each byte outside printable ASCII (and the quote and the
-/// backslash) as \xHH, cut after 200 bytes with the length told. A log's
-/// text could otherwise move the cursor, rewrite what the user reads or set
-/// the window title.
+/// backslash) as \xHH, cut after kShownLength bytes with the length told. A
+/// log's text could otherwise move the cursor, rewrite what the user reads or
+/// set the window title.
+constexpr size_t kShownLength = 200;
 std::string ShownText(std::string_view text, uint64_t length);
 
-/// MatchCompileLine for a line too long to hold, taken in pieces: only a few
-/// positions of it are kept, so a line of any length costs no memory.
-class LongLineMatch {
+/// The matcher of MatchCompileLine, for a line taken in pieces as the scan
+/// reads it, one block's part at a time (a line held whole is taken in one):
+/// only a few positions of it are kept, so a line of any length costs no memory.
+class LineMatch {
  public:
   /// Bytes before a piece that Take() reads again: a word that straddles two
   /// pieces is found from the second.
@@ -121,27 +134,36 @@ class LongLineMatch {
   uint64_t size() const { return taken_; }
   /// Where the path of the line's first head would begin; kNone until a
   /// head was found. Every path the line may have begins there or later,
-  /// and the piece in which the head was found holds that place.
+  /// and the piece in which the head was found holds that position.
   uint64_t firstPath() const { return firstPath_; }
   static constexpr uint64_t kNone = ~uint64_t{0};
 
- private:
-  static constexpr uint64_t kStepsLength = 6;
-  // A head: where its steps begin, and the first CR at or after there.
-  struct Head {
-    uint64_t steps = kNone;
-    uint64_t carriageReturn = kNone;
-  };
+  /// A byte that is not white space, and its position.
   struct NonSpace {
     uint64_t at;
     unsigned char c;
   };
-  // Adds a head if the six bytes at `s`, place `steps` of the line, are steps.
+
+ private:
+  // A head: where its steps begin, and the first CR or LF at or after there.
+  struct Head {
+    uint64_t steps = kNone;
+    uint64_t lineBreak = kNone;
+  };
+  friend bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
+  // The heads in the next `size` bytes of the line, at `data`; `kWhole`
+  // where they are all of it, up to its dot.
+  template <bool kWhole>
+  void LookForHeads(const char* data, size_t size);
+  // Adds a head if the six bytes at `s`, position `steps`, are steps.
   void CheckSteps(const char* s, uint64_t steps);
+  // Where the path of the head that counts begins, if its dot is at `dot`;
+  // kNone where no head fits.
+  uint64_t PathBefore(uint64_t dot) const;
 
   uint64_t taken_ = 0;
-  uint64_t wordsFrom_ = 0;   // places of the word before this were looked at
-  uint64_t firstCR_ = kNone;
+  uint64_t wordsFrom_ = 0;   // words before this position were looked at
+  uint64_t firstBreak_ = kNone;  // the first CR or LF
   // A word whose white space runs on past what was taken: it is looked at
   // again from `pendingAt_`.
   uint64_t pendingWord_ = kNone;
@@ -150,7 +172,7 @@ class LongLineMatch {
   Head latest_;    // the rightmost head found,
   Head previous_;  // and the one before: the only one that may still count
                    // if the rightmost lies past the dot
-  NonSpace last_[5] = {};  // the last non-space bytes, oldest first,
+  NonSpace last_[5];   // the last non-space bytes, newest first,
   int lastCount_ = 0;      // the last `lastCount_` of them in use
   unsigned char lastByte_ = 0;
 };
@@ -214,6 +236,11 @@ struct LineText {
 /// entry a line. Duplicates and empty entries stay, in their places.
 using SourceFileList = LineText;
 
+/// A line longer than this, without its line end, is a long line: when it
+/// gives no entry, that is its reason (LeftOutText says "512 KiB"), and it is
+/// not looked at whole.
+constexpr size_t kLongLineLength = size_t{512} << 10;
+
 /// Read size of ScanBuildLog unless a caller asks for another.
 constexpr size_t kScanBlockSize = size_t{1} << 20;
 
@@ -270,7 +297,7 @@ struct ScanResult {
   uint64_t refusedLength = 0;
 };
 
-/// Reads the build log from `input` to its end and fills `list` with one entry
+/// Reads the build log from `log` to its end and fills `list` with one entry
 /// per compile line: the captured path with everything from its last dot cut
 /// off and backslashes turned into slashes.
 ///
@@ -282,7 +309,7 @@ struct ScanResult {
 /// log is bytes, as they stand. With a sink, the list is handed to it after
 /// every block and at the end. `list` holds what was found until the scan
 /// ended.
-ScanResult ScanBuildLog(std::istream& input, SourceFileList* list,
+ScanResult ScanBuildLog(ByteSource& log, SourceFileList* list,
                         const ScanOptions& options = ScanOptions());
 
 /// As above, for the log opened by the driver; closes it before returning.

@@ -1,5 +1,8 @@
 #include "scan/utf16.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 constexpr uint32_t kReplacement = 0xFFFD;
@@ -44,17 +47,14 @@ char* PutUnit(Utf16Decoder* decoder, uint32_t unit, char* out) {
 
 }  // namespace
 
-Utf16Order ReadByteOrderMark(std::istream& input) {
-  const int first = input.peek();
-  if (first != 0xFF && first != 0xFE)
+Utf16Order ByteOrderOf(const char* data, size_t size) {
+  if (size < 2)
     return Utf16Order::kNone;
-  input.get();
-  if (input.peek() == (first == 0xFF ? 0xFE : 0xFF)) {
-    input.get();
-    return first == 0xFF ? Utf16Order::kLittleEndian : Utf16Order::kBigEndian;
-  }
-  input.putback(static_cast<char>(first));  // clears the end a peek may have met
-  return Utf16Order::kNone;
+  const auto first = static_cast<unsigned char>(data[0]);
+  const auto second = static_cast<unsigned char>(data[1]);
+  return first == 0xFF && second == 0xFE   ? Utf16Order::kLittleEndian
+         : first == 0xFE && second == 0xFF ? Utf16Order::kBigEndian
+                                           : Utf16Order::kNone;
 }
 
 size_t DecodeUtf16(Utf16Decoder* decoder, const char* in, size_t size,
@@ -84,25 +84,23 @@ size_t DecodeUtf16(Utf16Decoder* decoder, const char* in, size_t size,
   return static_cast<size_t>(out - start);
 }
 
-Utf16Buffer::Utf16Buffer(std::istream& source, Utf16Order order)
-    : source_(source),
-      raw_(new char[kRawSize]),
-      text_(new char[Utf8Room(kRawSize)]) {
+Utf16Source::Utf16Source(ByteSource& source, Utf16Order order)
+    : source_(source), raw_(new char[kRawSize]), text_(new char[Utf8Room(kRawSize)]) {
   decoder_.bigEndian = order == Utf16Order::kBigEndian;
 }
 
-Utf16Buffer::int_type Utf16Buffer::underflow() {
+int64_t Utf16Source::Read(char* data, size_t size) {
   // A read may give a lone byte, or a high surrogate, and no text yet.
-  while (!ended_) {
-    source_.read(raw_.get(), static_cast<std::streamsize>(kRawSize));
-    const size_t got = static_cast<size_t>(source_.gcount());
-    failed_ = source_.bad();
-    ended_ = got < kRawSize || failed_;
-    const size_t length = DecodeUtf16(&decoder_, raw_.get(), got, ended_, text_.get());
-    if (length > 0) {
-      setg(text_.get(), text_.get(), text_.get() + length);
-      return traits_type::to_int_type(text_[0]);
-    }
+  while (textBegin_ == textEnd_ && !ended_) {
+    const int64_t got = source_.Read(raw_.get(), kRawSize);
+    if (got < 0)
+      return -1;
+    ended_ = got == 0;
+    textBegin_ = 0;
+    textEnd_ = DecodeUtf16(&decoder_, raw_.get(), static_cast<size_t>(got), ended_, text_.get());
   }
-  return traits_type::eof();
+  const size_t length = std::min(size, textEnd_ - textBegin_);
+  memcpy(data, text_.get() + textBegin_, length);
+  textBegin_ += length;
+  return static_cast<int64_t>(length);
 }

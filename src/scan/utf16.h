@@ -6,15 +6,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <istream>
 #include <memory>
-#include <streambuf>
+
+#include "scan/log_file.h"
 
 enum class Utf16Order { kNone, kLittleEndian, kBigEndian };
 
-/// Takes a UTF-16 byte-order mark (FF FE or FE FF) from the start of `input`
-/// and tells its order. Without one, nothing is taken and the answer is kNone.
-Utf16Order ReadByteOrderMark(std::istream& input);
+/// The order of the UTF-16 byte-order mark (FF FE or FE FF) that the `size`
+/// bytes at `data` begin with; kNone where they begin with none.
+Utf16Order ByteOrderOf(const char* data, size_t size);
 
 /// Where a decoding stands between two stretches of input.
 struct Utf16Decoder {
@@ -34,27 +34,23 @@ constexpr size_t Utf8Room(size_t size) { return 3 * (size / 2 + 4); }
 size_t DecodeUtf16(Utf16Decoder* decoder, const char* in, size_t size,
                    bool end, char* out);
 
-/// A stream of the UTF-8 text of the UTF-16 that `source` holds after its
-/// byte-order mark, decoded a stretch at a time as it is read.
-class Utf16Buffer : public std::streambuf {
+/// The UTF-8 text of the UTF-16 that `source` holds after its byte-order
+/// mark, decoded a stretch at a time as it is read.
+class Utf16Source final : public ByteSource {
  public:
-  Utf16Buffer(std::istream& source, Utf16Order order);
-
-  /// Reading `source` failed before its end.
-  bool failed() const { return failed_; }
-
- protected:
-  int_type underflow() override;
+  Utf16Source(ByteSource& source, Utf16Order order);
+  int64_t Read(char* data, size_t size) override;
 
  private:
   static constexpr size_t kRawSize = size_t{64} << 10;
 
-  std::istream& source_;
+  ByteSource& source_;
   Utf16Decoder decoder_;
-  bool ended_ = false;
-  bool failed_ = false;
   std::unique_ptr<char[]> raw_;
   std::unique_ptr<char[]> text_;
+  size_t textBegin_ = 0;  // decoded bytes not read yet
+  size_t textEnd_ = 0;
+  bool ended_ = false;
 };
 
 #endif  // KESTRANE_SCAN_UTF16_H_

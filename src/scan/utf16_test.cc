@@ -1,8 +1,8 @@
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "scan/scan_testing.h"
 #include "scan/utf16.h"
 
 namespace {
@@ -60,28 +60,40 @@ TEST(DecodeUtf16, EveryCutInEitherOrder) {
   }
 }
 
-TEST(ReadByteOrderMark, TakesOnlyAMark) {
+// Each pair of code units at the edges of UTF-8's lengths and of the
+// surrogates, cut at each byte, against a plain decoding.
+TEST(DecodeUtf16, EachPairOfEdgeUnits) {
+  const char16_t edges[] = {0x0,    0x7F,   0x80,   0x7FF,  0x800,  0xD7FF, 0xD800,
+                            0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF};
+  for (const bool bigEndian : {false, true}) {
+    for (const char16_t first : edges) {
+      for (const char16_t second : edges) {
+        const std::string bytes = Bytes(std::u16string{first, second}, bigEndian);
+        const std::string text =
+            Utf8Text((bigEndian ? std::string("\xfe\xff") : std::string("\xff\xfe")) + bytes);
+        for (size_t cut = 0; cut <= bytes.size(); ++cut)
+          ASSERT_EQ(text, Decode(bytes, bigEndian, cut))
+              << std::hex << first << " " << second << " cut at " << cut;
+      }
+    }
+  }
+}
+
+TEST(ByteOrderOf, TakesOnlyAMark) {
   const struct {
     std::string log;
     Utf16Order order;
-    std::string rest;  // what is read after it
   } cases[] = {
-      {"\xff\xfe" "a", Utf16Order::kLittleEndian, "a"},
-      {"\xfe\xff", Utf16Order::kBigEndian, ""},
-      {"\xff", Utf16Order::kNone, "\xff"},
-      {"\xff\xff", Utf16Order::kNone, "\xff\xff"},
-      {"\xfe" "a", Utf16Order::kNone, "\xfe" "a"},
-      {"\xef\xbb\xbf" "a", Utf16Order::kNone, "\xef\xbb\xbf" "a"},
-      {"", Utf16Order::kNone, ""},
+      {"\xff\xfe" "a", Utf16Order::kLittleEndian},
+      {"\xfe\xff", Utf16Order::kBigEndian},
+      {"\xff", Utf16Order::kNone},
+      {"\xff\xff", Utf16Order::kNone},
+      {"\xfe" "a", Utf16Order::kNone},
+      {"\xef\xbb\xbf" "a", Utf16Order::kNone},
+      {"", Utf16Order::kNone},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.log));
-    std::istringstream input(c.log);
-    EXPECT_EQ(c.order, ReadByteOrderMark(input));
-    std::ostringstream rest;
-    rest << input.rdbuf();
-    EXPECT_EQ(c.rest, rest.str());
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(c.order, ByteOrderOf(c.log.data(), c.log.size())) << testing::PrintToString(c.log);
 }
 
 }  // namespace
