@@ -498,6 +498,8 @@ std::string ShownText(std::string_view text, uint64_t length) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
       shown += static_cast<char>(c);
+    } else if (c == '\\') {
+      shown += "\\\\";  // a Windows path stays readable: ..\\..\\Source
     } else {
       shown += "\\x";
       shown += kHex[c >> 4];

@@ -105,10 +105,10 @@ LeftOut ExplainLeftOut(std::string_view line);
 const char* LeftOutText(LeftOut reason);
 
 /// `text`, of `length` bytes in all, as a terminal may safely show it, on one
-/// line: quoted, each byte outside printable ASCII (and the quote and the
-/// backslash) as \xHH, cut after kShownLength bytes with the length told. A
-/// log's text could otherwise move the cursor, rewrite what the user reads or
-/// set the window title.
+/// line: quoted, a backslash as \\ (Windows paths stay readable), each byte
+/// outside printable ASCII, and the quote, as \xHH, cut after kShownLength
+/// bytes with the length told. A log's text could otherwise move the cursor,
+/// rewrite what the user reads or set the window title.
 constexpr size_t kShownLength = 200;
 std::string ShownText(std::string_view text, uint64_t length);
 

@@ -191,7 +191,9 @@ std::string ShownByModel(std::string_view text, uint64_t length) {
   std::string shown = "\"";
   for (size_t i = 0; i < text.size() && i < 200; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20 || c > 0x7E || c == '"' || c == '\\') {
+    if (c == '\\') {
+      shown += "\\\\";
+    } else if (c < 0x20 || c > 0x7E || c == '"') {
       char hex[5];
       snprintf(hex, sizeof hex, "\\x%02X", c);
       shown += hex;

@@ -419,6 +419,12 @@ class ExplainTests(ToolTestCase):
                               "--explain=other.txt"], self.tmp), (OK, []))
         self.assertEqual(self.read("why.txt"), b"")
         self.assertFolderHolds("log.txt", "list.txt", "why.txt")
+        # A Windows path reads as one: each backslash shown as two.
+        self.write("log.txt", b"10> Compiling ..\\..\\Source\\Comm\\CanOpenStack.cpp ...\r\n")
+        self.assertEqual(run(["--input=log.txt", "--output=list.txt", "--explain=why.txt"], self.tmp),
+                         (OK, []))
+        self.assertEqual(self.read("why.txt").split(b"\t")[-1],
+                         b'"10> Compiling ..\\\\..\\\\Source\\\\Comm\\\\CanOpenStack.cpp ..."' + LIST_EOL)
         # At most 100,000 lines, then how many more.
         self.write("log.txt", b"compiling ../../y.c ...\n" * 100003)
         self.assertEqual(run(["--input=log.txt", "--output=list.txt", "--explain=why.txt"], self.tmp),

@@ -286,7 +286,7 @@ class FailureTests(ProbeTestCase):
             (b"compiling ..\\x\x1b]0;x\x07.c ...\r\n" + cpp,
              'the supplier\'s build log %s lists no compiled source file; 7 lines that mention '
              '"compiling" were left out: line 1: the word is not written Compiling (letter case '
-             'counts): "compiling ..\\x5Cx\\x1B]0;x\\x07.c ..." '
+             'counts): "compiling ..\\\\x\\x1B]0;x\\x07.c ..." '
              'line 2: a C++ file (more than one character after the last dot): '
              '"0> Compiling ../../src/f0.cpp ..."'),
         ]

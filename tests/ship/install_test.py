@@ -157,7 +157,7 @@ class ExampleBuildTests(ExampleTestCase):
                                       'path (exit status 254)'),
                           ("c++", 'lists no compiled source file; 5 lines that mention "compiling" '
                            "were left out: line 5: a C++ file (more than one character after "
-                           'the last dot): "2> Compiling ..\\x5C..\\x5Csrc\\x5Cboard\\x5Cclock.cpp ..."'),
+                           'the last dot): "2> Compiling ..\\\\..\\\\src\\\\board\\\\clock.cpp ..."'),
                           ("missing", "the supplier's build log does not exist: " + log),
                           ("device", "the supplier's build log is not a regular file")]:
             with self.subTest(how):
@@ -356,8 +356,8 @@ class MakeTests(ExampleTestCase):
             (cpp + cpp, [], 2,
              'kestrane.mk: supplier-build.log: lists no compiled source file; 10 lines that mention '
              '"compiling" were left out:\n  line 5: a C++ file (more than one character after the '
-             'last dot): "2> Compiling ..\\x5C..\\x5Csrc\\x5Cboard\\x5Cclock.cpp ..."\n'),
-            (cpp + cpp, [], 2, '"6> Compiling ..\\x5C..\\x5Csrc\\x5Capp\\x5Cblink.cpp ..."\n'
+             'last dot): "2> Compiling ..\\\\..\\\\src\\\\board\\\\clock.cpp ..."\n'),
+            (cpp + cpp, [], 2, '"6> Compiling ..\\\\..\\\\src\\\\app\\\\blink.cpp ..."\n'
              "  5 more in sources.txt.left-out\n"
              "  (set KESTRANE_ALLOW_EMPTY to accept an empty list)"),
             (b"COMPILING ../../src/app/main.c ...\n", [], 2, "1 line that mentions \"compiling\" "
