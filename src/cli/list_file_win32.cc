@@ -110,14 +110,14 @@ constexpr DWORD kCarriedAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// The access control list of an open file, as a security descriptor that
-// holds only that; empty where it cannot be read.
-std::vector<char> AccessListOf(HANDLE file) {
+// What `part` asks of an open file's security (its access control list,
+// its owner), as a security descriptor that holds only that; empty where it
+// cannot be read.
+std::vector<char> SecurityOf(HANDLE file, SECURITY_INFORMATION part) {
   DWORD size = 0;
-  GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  GetKernelObjectSecurity(file, part, nullptr, 0, &size);
   std::vector<char> security(size);
-  if (size == 0 || !GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION,
-                                            security.data(), size, &size))
+  if (size == 0 || !GetKernelObjectSecurity(file, part, security.data(), size, &size))
     security.clear();
   return security;
 }
@@ -133,7 +133,7 @@ bool CarryLook(const std::string& old, HANDLE file) {
   if (from == INVALID_HANDLE_VALUE)
     return false;
   BY_HANDLE_FILE_INFORMATION info;
-  std::vector<char> security = AccessListOf(from);
+  std::vector<char> security = SecurityOf(from, DACL_SECURITY_INFORMATION);
   const bool read = GetFileInformationByHandle(from, &info) && !security.empty();
   CloseHandle(from);
   if (!read)
@@ -144,7 +144,7 @@ bool CarryLook(const std::string& old, HANDLE file) {
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
   return SetFileInformationByHandle(file, FileBasicInfo, &basic,
                                     sizeof basic) &&
-         (security == AccessListOf(file) ||
+         (security == SecurityOf(file, DACL_SECURITY_INFORMATION) ||
           SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION,
                                   security.data()));
 }
@@ -171,18 +171,6 @@ bool RenameOpenFile(HANDLE file, const std::string& path) {
                                     static_cast<DWORD>(bytes)) != 0;
 }
 
-// The owner of an open file, as a security descriptor that holds only that;
-// empty where it cannot be read.
-std::vector<char> OwnerOf(HANDLE file) {
-  DWORD size = 0;
-  GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, nullptr, 0, &size);
-  std::vector<char> security(size);
-  if (size == 0 || !GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION,
-                                            security.data(), size, &size))
-    security.clear();
-  return security;
-}
-
 bool SameOwner(std::vector<char>& a, std::vector<char>& b) {
   PSID x = nullptr;
   PSID y = nullptr;
@@ -200,7 +188,7 @@ bool SameOwner(std::vector<char>& a, std::vector<char>& b) {
 // finds only what one that cannot left.
 void RemoveAbandoned(const std::string& replaced, HANDLE made) {
   const TemporaryNames names(replaced);
-  std::vector<char> owner = OwnerOf(made);
+  std::vector<char> owner = SecurityOf(made, OWNER_SECURITY_INFORMATION);
   WIN32_FIND_DATAA found;
   const HANDLE search =
       FindFirstFileA((names.Folder() + "*.kestrane-*").c_str(), &found);
@@ -218,7 +206,7 @@ void RemoveAbandoned(const std::string& replaced, HANDLE made) {
     if (file == INVALID_HANDLE_VALUE)
       continue;
     BY_HANDLE_FILE_INFORMATION info;
-    std::vector<char> fileOwner = OwnerOf(file);
+    std::vector<char> fileOwner = SecurityOf(file, OWNER_SECURITY_INFORMATION);
     if (GetFileInformationByHandle(file, &info) &&
         (info.dwFileAttributes & ~kPlain) == 0 && info.nNumberOfLinks == 1 &&
         SameOwner(owner, fileOwner))
