@@ -71,12 +71,15 @@ OK, NO_ARGS, INPUT_FAILED, OUTPUT_FAILED = 0, 255, 254, 253
 TEMPORARY_FILE = re.compile(r"\..+\.kestrane-[a-z0-9]{16}\Z")
 
 
+# The sanitizers' options for a run under ptrace, where the leak checker cannot work.
+NO_LEAK_CHECK = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+
+
 def traced(words, injection):
     """`words` started under strace, which injects `injection` into the
     system calls it names ("rename:signal=KILL"; see strace(1)). The leak
     checker of a sanitized build does not work under it."""
-    sanitizer = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "detect_leaks=0"]))
-    return (["strace", "-f", "-qq", "-o", "/dev/null", "-E", "ASAN_OPTIONS=" + sanitizer,
+    return (["strace", "-f", "-qq", "-o", "/dev/null", "-E", "ASAN_OPTIONS=" + NO_LEAK_CHECK,
              "-e", "inject=" + injection] + words)
 
 
@@ -593,7 +596,8 @@ class ListReplacementTests(ToolTestCase):
         calls = self.path("calls")
         outputs = ["link.txt", "dangling.txt", "mode.txt", "list.txt", long_name]
         for output in outputs + (["setgid.txt", "owned.txt"] if root else []):
-            traced_calls = (["strace", "-f", "-qq", "-o", calls, "-e", "trace=fdatasync,fsync,rename"]
+            traced_calls = (["strace", "-f", "-qq", "-o", calls, "-E", "ASAN_OPTIONS=" + NO_LEAK_CHECK,
+                             "-e", "trace=fdatasync,fsync,rename"]
                             if output == "list.txt" and shutil.which("strace") else [])
             self.assertEqual(self.replace(output, command=traced_calls + COMMAND if traced_calls else None),
                              (OK, []), output)
