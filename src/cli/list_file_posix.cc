@@ -348,7 +348,9 @@ bool ReadEarlierList(const ListPlace& place, std::string* text) {
   struct stat status;
   bool read = file >= 0 && fstat(file, &status) == 0 && S_ISREG(status.st_mode);
   if (read) {
-    text->resize(static_cast<size_t>(status.st_size));
+    // A byte more than the file holds: the read that finds its end then
+    // needs no larger buffer (which would take twice the list's memory).
+    text->resize(static_cast<size_t>(status.st_size) + 1);
     size_t size = 0;
     for (;;) {
       if (size == text->size())

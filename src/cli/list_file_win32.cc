@@ -270,7 +270,12 @@ bool ReadEarlierList(const ListPlace& place, std::string* text) {
       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return false;
-  bool read = IsRegular(file);
+  LARGE_INTEGER bytes;
+  bool read = IsRegular(file) && GetFileSizeEx(file, &bytes);
+  // A byte more than the file holds: the read that finds its end then needs
+  // no larger buffer (which would take twice the list's memory).
+  if (read)
+    text->resize(static_cast<size_t>(bytes.QuadPart) + 1);
   size_t size = 0;
   while (read) {
     if (size == text->size())
