@@ -69,7 +69,11 @@ bool HoldsBreak(const char* data, size_t size) {
 class LogScan {
  public:
   LogScan(ByteSource& log, SourceFileList* list, const ScanOptions& options)
-      : log_(&log), list_(list), leftOut_(options.leftOut), options_(options) {}
+      : log_(&log),
+        list_(list),
+        leftOut_(options.leftOut),
+        options_(options),
+        findWord_(leftOut_ ? FindWordInAnyCase : FindWord) {}
 
   ScanResult Run();
 
@@ -116,6 +120,7 @@ class LogScan {
   SourceFileList* const list_;
   LineText* const leftOut_;
   const ScanOptions options_;
+  size_t (*const findWord_)(const char*, size_t, char);  // in any case where explained
   // Lines are numbered as the scan goes where every left-out line is told
   // with its number, or where a refused line's number cannot be counted
   // afterwards by reading the log again (RefusedLineNumber): numbering every
@@ -261,8 +266,7 @@ bool LogScan::Read(char* data, size_t size, size_t* got) {
 
 size_t LogScan::FindWordFrom(size_t begin, size_t end) const {
   const char stop = ended_ ? '\n' : kEndOfText;
-  return begin + (leftOut_ ? FindWordInAnyCase(text_ + begin, end - begin, stop)
-                           : FindWord(text_ + begin, end - begin, stop));
+  return begin + findWord_(text_ + begin, end - begin, stop);
 }
 
 // Scans the whole lines in [from, end) of the block, `from` being a line's

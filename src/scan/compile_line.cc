@@ -137,15 +137,15 @@ size_t FindWordIn(const char* s, size_t n, char stop) {
   // Sixty-four bytes at a time while they hold no candidate, then sixteen,
   // the last sixteen overlapping those looked at already.
   for (; i + 64 <= n; i += 64) {
-    const Bytes16 some[4] = {candidates(i), candidates(i + 16), candidates(i + 32),
-                             candidates(i + 48)};
-    if (Mask(Or(Or(some[0], some[1]), Or(some[2], some[3]))) == 0)
+    const Bytes16 a = candidates(i), b = candidates(i + 16), c = candidates(i + 32),
+                  d = candidates(i + 48);
+    if (Mask(Or(Or(a, b), Or(c, d))) == 0)
       continue;
-    for (size_t k = 0; k < 4; ++k) {
-      const size_t place = first(i + 16 * k, Mask(some[k]));
-      if (place != n)
-        return place;
-    }
+    size_t place = first(i, Mask(a) | Mask(b) << 16);
+    if (place == n)
+      place = first(i + 32, Mask(c) | Mask(d) << 16);
+    if (place != n)
+      return place;
   }
   for (;; i += 16) {
     const size_t at = i + 16 <= n ? i : n - 16;
@@ -167,21 +167,9 @@ size_t FindWordInAnyCase(const char* s, size_t n, char stop) {
 
 namespace {
 
-// The last (up to five) bytes of the `size` at `data`, at position `begin`,
-// that are not white space, newest first; how many.
-inline int LastNonSpace(const char* data, size_t size, uint64_t begin,
-                        LineMatch::NonSpace found[5]) {
-  int count = 0;
-  for (size_t i = size; i > 0 && count < 5; --i) {
-    const auto c = static_cast<unsigned char>(data[i - 1]);
-    if (!IsSpace(c))
-      found[count++] = LineMatch::NonSpace{begin + i - 1, c};
-  }
-  return count;
-}
-
-// Whether the last five such bytes of a line of `n` bytes, newest first,
-// are a tail after a dot and an extension; sets where the dot is.
+// Whether the last five bytes of a line of `n` bytes that are not white
+// space, newest first, are a tail after a dot and an extension; sets where
+// the dot is.
 inline bool TailFits(const LineMatch::NonSpace t[5], uint64_t n, uint64_t* dot) {
   // Newest first: the three punctuation characters, the extension, the dot.
   if (t[0].at + 1 != n || t[1].at + 2 != n || t[2].at + 3 != n || !IsPunct(t[0].c) ||
@@ -201,17 +189,22 @@ inline void LineMatch::CheckSteps(const char* s, uint64_t steps) {
   if (!IsStep(s) || !IsStep(s + 3))
     return;
   previous_ = latest_;
-  latest_ = Head{steps, kNone};
+  latest_ = steps;
+  pathBreak_ = kNone;
   if (firstPath_ == kNone)
     firstPath_ = steps + kStepsLength;
 }
 
+// The rightmost head counts if its steps end before the dot, else the one
+// before it. No break may stand between the steps and the dot: for the one
+// before the rightmost, that is the line's first break, since the words of
+// both stand before that break and the rightmost's after its steps.
 inline uint64_t LineMatch::PathBefore(uint64_t dot) const {
-  const auto fits = [dot](const Head& head) {
-    return head.steps != kNone && head.steps + kStepsLength <= dot;
-  };
-  const Head* head = fits(latest_) ? &latest_ : fits(previous_) ? &previous_ : nullptr;
-  return head && head->lineBreak >= dot ? head->steps + kStepsLength : kNone;
+  if (latest_ != kNone && latest_ + kStepsLength <= dot)
+    return pathBreak_ >= dot ? latest_ + kStepsLength : kNone;
+  if (previous_ != kNone && previous_ + kStepsLength <= dot)
+    return firstBreak_ >= dot ? previous_ + kStepsLength : kNone;
+  return kNone;
 }
 
 bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
@@ -239,7 +232,7 @@ bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
   const uint64_t path = match.PathBefore(dot);
   if (path == LineMatch::kNone)
     return false;
-  *sourceFile = line.substr(static_cast<size_t>(path), static_cast<size_t>(dot + 2 - path));
+  *sourceFile = std::string_view(line.data() + path, static_cast<size_t>(dot + 2 - path));
   return true;
 }
 
@@ -252,19 +245,25 @@ bool MatchCompileLine(std::string_view line, std::string* sourceFile) {
 }
 
 // A line, piece by piece. Its heads are found word by word from the left,
-// keeping the last two that fit: only the rightmost can lie past the dot,
-// since a word after it would have to stand after the dot, where no letter
-// but the extension may. Its tail is read from the last five bytes that are
-// not white space. A break (CR or LF) may stand neither before a head's word
-// nor between its steps and the dot; the words after the line's first break
-// are not looked at.
+// keeping the last two: only the rightmost can lie past the dot, since a
+// word after it would have to stand after the dot, where no letter but the
+// extension may. Its tail is read from the last five bytes that are not
+// white space. A break (CR or LF) may stand neither before a head's word nor
+// between its steps and the dot; the words after the line's first break are
+// not looked at.
 void LineMatch::Take(const char* data, size_t size) {
   if (size == 0)
     return;
   LookForHeads<false>(data, size);
+  // The last five bytes that are not white space, newest first: this
+  // piece's, then those before.
   NonSpace found[5];
-  const int count = LastNonSpace(data, size, taken_, found);
-  // Newest first: what this piece has, then what came before.
+  int count = 0;
+  for (size_t i = size; i > 0 && count < 5; --i) {
+    const auto c = static_cast<unsigned char>(data[i - 1]);
+    if (!IsSpace(c))
+      found[count++] = NonSpace{taken_ + i - 1, c};
+  }
   const int kept = std::min(lastCount_, 5 - count);
   for (int i = kept - 1; i >= 0; --i)
     last_[count + i] = last_[i];
@@ -279,7 +278,7 @@ void LineMatch::Take(const char* data, size_t size) {
 // bytes not looked at yet: the breaks, and the places of the word, each with
 // the white space and the steps after it.
 template <bool kWhole>
-void LineMatch::LookForHeads(const char* data, size_t size) {
+inline void LineMatch::LookForHeads(const char* data, size_t size) {
   const uint64_t begin = kWhole ? 0 : taken_;
   const uint64_t end = begin + size;
   const auto place = [&](uint64_t at) {
@@ -288,15 +287,14 @@ void LineMatch::LookForHeads(const char* data, size_t size) {
   const auto at = [&place](uint64_t i) { return static_cast<unsigned char>(*place(i)); };
   // The line's bytes before `data` that may be looked at again.
   const uint64_t back = begin < kLookBack ? begin : kLookBack;
-  if (!kWhole && pendingWord_ != kNone) {
+  if (!kWhole && pendingAt_ != kNone) {
     uint64_t steps = pendingAt_;
     while (steps < end && IsSpace(at(steps)))
       ++steps;
+    pendingAt_ = steps;
     if (steps + kStepsLength <= end) {
       CheckSteps(place(steps), steps);
-      pendingWord_ = kNone;
-    } else {
-      pendingAt_ = steps;
+      pendingAt_ = kNone;
     }
   }
   // A word needs its letters, a blank and the steps after it: one that
@@ -304,14 +302,20 @@ void LineMatch::LookForHeads(const char* data, size_t size) {
   // which reads them again, or cannot fit at all.
   static_assert(kLookBack >= kWordToDot - 1, "a word is looked at whole");
   const uint64_t wordsTo = end >= kWordToDot ? end - (kWordToDot - 1) : 0;
-  bool looking = kWhole || pendingWord_ == kNone;
-  uint64_t firstBreakHere = kNone;
-  // The byte at `i`, of those in `fresh` of the sixteen at `chunk`.
-  const auto look = [&](uint64_t chunk, uint32_t breaks, uint32_t initials) {
-    if (breaks) {
-      firstBreakHere = std::min(firstBreakHere, chunk + static_cast<uint64_t>(LowestBit(breaks)));
-      firstBreak_ = std::min(firstBreak_, firstBreakHere);
-    }
+  bool looking = kWhole || pendingAt_ == kNone;
+  // The sixteen bytes at `chunk`, of which those in `fresh` were not looked
+  // at yet: their breaks, and the places of the word among them.
+  const Bytes16 cr = Splat('\r');
+  const Bytes16 lf = Splat('\n');
+  const Bytes16 initial = Splat(kWord[0]);
+  const auto look = [&](uint64_t chunk, uint32_t fresh) {
+    const Bytes16 v = Load16(place(chunk));
+    uint32_t breaks = Mask(Or(Equal(v, cr), Equal(v, lf))) & fresh;
+    uint32_t initials = Mask(Equal(v, initial)) & fresh;
+    if ((breaks | initials) == 0)
+      return;
+    if (breaks)
+      firstBreak_ = std::min(firstBreak_, chunk + static_cast<uint64_t>(LowestBit(breaks)));
     for (; looking && initials; initials &= initials - 1) {
       const uint64_t word = chunk + static_cast<uint64_t>(LowestBit(initials));
       if (!kWhole && word < wordsFrom_)
@@ -327,51 +331,37 @@ void LineMatch::LookForHeads(const char* data, size_t size) {
         ++steps;
       if (steps + kStepsLength > end) {
         // No word can follow before the end of the piece.
-        pendingWord_ = word;
         pendingAt_ = steps;
         looking = false;
         break;
       }
       CheckSteps(place(steps), steps);
     }
+    // The first break at or after the rightmost head's steps.
+    if (breaks && pathBreak_ == kNone && latest_ < chunk + 16) {
+      breaks &= latest_ > chunk ? ~0u << (latest_ - chunk) : ~0u;
+      if (breaks)
+        pathBreak_ = chunk + static_cast<uint64_t>(LowestBit(breaks));
+    }
   };
   // From the first byte not looked at, or the first word's that may be,
   // within what can be read.
   uint64_t i = kWhole ? 0 : std::max(begin - back, std::min(wordsFrom_, begin));
-  if (end - (begin - back) >= 16) {
-    const Bytes16 cr = Splat('\r');
-    const Bytes16 lf = Splat('\n');
-    const Bytes16 initial = Splat(kWord[0]);
-    const auto masks = [&](uint64_t chunk, uint32_t fresh) {
-      const Bytes16 v = Load16(place(chunk));
-      look(chunk, Mask(Or(Equal(v, cr), Equal(v, lf))) & fresh,
-           looking ? Mask(Equal(v, initial)) & fresh : 0);
-    };
+  if (end - (begin - back) < 16) {
+    // Too short a line yet for a word to fit: only its breaks count.
+    const uint64_t found = i + FindEither(place(i), static_cast<size_t>(end - i), '\r', '\n');
+    if (found < end)
+      firstBreak_ = std::min(firstBreak_, found);
+  } else {
     for (; i + 16 <= end; i += 16)
-      masks(i, 0xFFFFu);
+      look(i, 0xFFFFu);
     // The last sixteen overlap what was looked at already.
     if (i < end)
-      masks(end - 16, 0xFFFFu << (16 - (end - i)) & 0xFFFFu);
-  } else {
-    for (; i < end; ++i)
-      look(i, at(i) == '\r' || at(i) == '\n', at(i) == kWord[0]);
+      look(end - 16, 0xFFFFu << (16 - (end - i)) & 0xFFFFu);
   }
-  wordsFrom_ = std::max(wordsFrom_, std::min(wordsTo, firstBreak_));
-
-  if (firstBreakHere != kNone) {
-    for (Head* head : {&latest_, &previous_}) {
-      if (head->steps == kNone || head->lineBreak != kNone)
-        continue;
-      const uint64_t from = std::max(head->steps, begin - back);
-      if (from >= end)
-        continue;
-      const size_t next = FindEither(place(from), static_cast<size_t>(end - from), '\r', '\n');
-      if (from + next < end)
-        head->lineBreak = from + next;
-    }
-  }
+  if (!kWhole)
+    wordsFrom_ = std::max(wordsFrom_, std::min(wordsTo, firstBreak_));
 }
-
 
 bool LineMatch::End(uint64_t* begin, uint64_t* end) const {
   uint64_t n = taken_;

@@ -84,6 +84,8 @@ const LineCase kLines[] = {
     // unless a CR stands in its path.
     {"Compiling ../../x Compiling ..|..| ...", "x Compiling ..|..|"},
     {"Compiling ../../x\r Compiling ..|..| ...", nullptr},
+    // A CR in the last word's white space lies in the path of the one before.
+    {"Compiling ../../x Compiling\r..|..| ...", nullptr},
     // A CR far from the word, beyond the first sixteen bytes of the path.
     {"Compiling ../../abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnop\rq.c ...", nullptr},
     {"Compiling ../../a.p ...", "a.p"},

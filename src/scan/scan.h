@@ -145,11 +145,6 @@ class LineMatch {
   };
 
  private:
-  // A head: where its steps begin, and the first CR or LF at or after there.
-  struct Head {
-    uint64_t steps = kNone;
-    uint64_t lineBreak = kNone;
-  };
   friend bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
   // The heads in the next `size` bytes of the line, at `data`; `kWhole`
   // where they are all of it, up to its dot.
@@ -162,16 +157,17 @@ class LineMatch {
   uint64_t PathBefore(uint64_t dot) const;
 
   uint64_t taken_ = 0;
-  uint64_t wordsFrom_ = 0;   // words before this position were looked at
+  uint64_t wordsFrom_ = 0;       // words before this position were looked at
   uint64_t firstBreak_ = kNone;  // the first CR or LF
-  // A word whose white space runs on past what was taken: it is looked at
-  // again from `pendingAt_`.
-  uint64_t pendingWord_ = kNone;
-  uint64_t pendingAt_ = 0;
+  // Where the white space of a word runs on past what was taken: it is
+  // looked at again from there.
+  uint64_t pendingAt_ = kNone;
   uint64_t firstPath_ = kNone;
-  Head latest_;    // the rightmost head found,
-  Head previous_;  // and the one before: the only one that may still count
-                   // if the rightmost lies past the dot
+  // The steps of the rightmost head, and of the one before: the only one
+  // that may still count if the rightmost lies past the dot.
+  uint64_t latest_ = kNone;
+  uint64_t previous_ = kNone;
+  uint64_t pathBreak_ = kNone;  // the first break at or after latest_
   NonSpace last_[5];   // the last non-space bytes, newest first,
   int lastCount_ = 0;      // the last `lastCount_` of them in use
   unsigned char lastByte_ = 0;
