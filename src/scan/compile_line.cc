@@ -228,7 +228,7 @@ bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
   if (!TailFits(tail, n, &dot))
     return false;
   LineMatch match;
-  match.LookForHeads<true>(line.data(), static_cast<size_t>(dot));
+  match.LookForHeads(line.data(), static_cast<size_t>(dot));
   const uint64_t path = match.PathBefore(dot);
   if (path == LineMatch::kNone)
     return false;
@@ -254,7 +254,7 @@ bool MatchCompileLine(std::string_view line, std::string* sourceFile) {
 void LineMatch::Take(const char* data, size_t size) {
   if (size == 0)
     return;
-  LookForHeads<false>(data, size);
+  LookForHeads(data, size);
   // The last five bytes that are not white space, newest first: this
   // piece's, then those before.
   NonSpace found[5];
@@ -277,9 +277,8 @@ void LineMatch::Take(const char* data, size_t size) {
 // One pass, sixteen bytes at a time where as many can be read, over the
 // bytes not looked at yet: the breaks, and the places of the word, each with
 // the white space and the steps after it.
-template <bool kWhole>
 inline void LineMatch::LookForHeads(const char* data, size_t size) {
-  const uint64_t begin = kWhole ? 0 : taken_;
+  const uint64_t begin = taken_;
   const uint64_t end = begin + size;
   const auto place = [&](uint64_t at) {
     return data + (static_cast<int64_t>(at) - static_cast<int64_t>(begin));
@@ -287,7 +286,7 @@ inline void LineMatch::LookForHeads(const char* data, size_t size) {
   const auto at = [&place](uint64_t i) { return static_cast<unsigned char>(*place(i)); };
   // The line's bytes before `data` that may be looked at again.
   const uint64_t back = begin < kLookBack ? begin : kLookBack;
-  if (!kWhole && pendingAt_ != kNone) {
+  if (pendingAt_ != kNone) {
     uint64_t steps = pendingAt_;
     while (steps < end && IsSpace(at(steps)))
       ++steps;
@@ -302,7 +301,7 @@ inline void LineMatch::LookForHeads(const char* data, size_t size) {
   // which reads them again, or cannot fit at all.
   static_assert(kLookBack >= kWordToDot - 1, "a word is looked at whole");
   const uint64_t wordsTo = end >= kWordToDot ? end - (kWordToDot - 1) : 0;
-  bool looking = kWhole || pendingAt_ == kNone;
+  bool looking = pendingAt_ == kNone;
   // The sixteen bytes at `chunk`, of which those in `fresh` were not looked
   // at yet: their breaks, and the places of the word among them.
   const Bytes16 cr = Splat('\r');
@@ -318,7 +317,7 @@ inline void LineMatch::LookForHeads(const char* data, size_t size) {
       firstBreak_ = std::min(firstBreak_, chunk + static_cast<uint64_t>(LowestBit(breaks)));
     for (; looking && initials; initials &= initials - 1) {
       const uint64_t word = chunk + static_cast<uint64_t>(LowestBit(initials));
-      if (!kWhole && word < wordsFrom_)
+      if (word < wordsFrom_)
         continue;
       if (word >= wordsTo || word >= firstBreak_) {
         looking = false;
@@ -346,7 +345,7 @@ inline void LineMatch::LookForHeads(const char* data, size_t size) {
   };
   // From the first byte not looked at, or the first word's that may be,
   // within what can be read.
-  uint64_t i = kWhole ? 0 : std::max(begin - back, std::min(wordsFrom_, begin));
+  uint64_t i = std::max(begin - back, std::min(wordsFrom_, begin));
   if (end - (begin - back) < 16) {
     // Too short a line yet for a word to fit: only its breaks count.
     const uint64_t found = i + FindEither(place(i), static_cast<size_t>(end - i), '\r', '\n');
@@ -359,8 +358,7 @@ inline void LineMatch::LookForHeads(const char* data, size_t size) {
     if (i < end)
       look(end - 16, 0xFFFFu << (16 - (end - i)) & 0xFFFFu);
   }
-  if (!kWhole)
-    wordsFrom_ = std::max(wordsFrom_, std::min(wordsTo, firstBreak_));
+  wordsFrom_ = std::max(wordsFrom_, std::min(wordsTo, firstBreak_));
 }
 
 bool LineMatch::End(uint64_t* begin, uint64_t* end) const {

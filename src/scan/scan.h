@@ -146,9 +146,7 @@ class LineMatch {
 
  private:
   friend bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
-  // The heads in the next `size` bytes of the line, at `data`; `kWhole`
-  // where they are all of it, up to its dot.
-  template <bool kWhole>
+  // The heads in the next `size` bytes of the line, at `data`.
   void LookForHeads(const char* data, size_t size);
   // Adds a head if the six bytes at `s`, position `steps`, are steps.
   void CheckSteps(const char* s, uint64_t steps);
