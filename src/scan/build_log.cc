@@ -80,9 +80,6 @@ class LogScan {
  private:
   bool Read(char* data, size_t size, size_t* got);
   void MoveLookBack(size_t end);
-  // Where the word first stands in [begin, end) of the block, or what
-  // stops the search there: a Ctrl-Z, or, after one, a line feed.
-  size_t FindWordFrom(size_t begin, size_t end) const;
   size_t ScanLines(size_t from, size_t end);
   bool TakeLine(size_t begin, size_t end);
   // Hands the text held to the sinks.
@@ -264,11 +261,6 @@ bool LogScan::Read(char* data, size_t size, size_t* got) {
   return read >= 0;
 }
 
-size_t LogScan::FindWordFrom(size_t begin, size_t end) const {
-  const char stop = ended_ ? '\n' : kEndOfText;
-  return begin + findWord_(text_ + begin, end - begin, stop);
-}
-
 // Scans the whole lines in [from, end) of the block, `from` being a line's
 // beginning; returns where the unfinished last line begins. A Ctrl-Z ends
 // the log: the line that holds it has no line end. Lines after it are only
@@ -276,7 +268,9 @@ size_t LogScan::FindWordFrom(size_t begin, size_t end) const {
 size_t LogScan::ScanLines(size_t from, size_t end) {
   size_t begin = from;  // the next line's beginning
   while (ok()) {
-    const size_t word = FindWordFrom(begin, end);
+    // The word, or what stops the search: a Ctrl-Z, or, after one, a line
+    // feed.
+    const size_t word = begin + findWord_(text_ + begin, end - begin, ended_ ? '\n' : kEndOfText);
     if (word == end)
       break;
     if (text_[word] == '\n') {  // a line after the end, without the word

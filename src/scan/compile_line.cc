@@ -236,14 +236,6 @@ bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
   return true;
 }
 
-bool MatchCompileLine(std::string_view line, std::string* sourceFile) {
-  std::string_view path;
-  if (!MatchCompileLine(line, &path))
-    return false;
-  sourceFile->assign(path.data(), path.size());
-  return true;
-}
-
 // A line, piece by piece. Its heads are found word by word from the left,
 // keeping the last two: only the rightmost can lie past the dot, since a
 // word after it would have to stand after the dot, where no letter but the

@@ -25,10 +25,10 @@ std::optional<std::string> MatchByRegex(const std::string& line) {
 }
 
 std::optional<std::string> Match(const std::string& line) {
-  std::string sourceFile;
+  std::string_view sourceFile;
   if (!MatchCompileLine(line, &sourceFile))
     return std::nullopt;
-  return sourceFile;
+  return std::string(sourceFile);
 }
 
 // A line handed to LineMatch in pieces of `piece` bytes; as a log's line,
@@ -150,7 +150,7 @@ TEST(MatchCompileLine, NulAndHighBytesAreOrdinaryCharacters) {
 }
 
 TEST(MatchCompileLine, LeavesSourceFileAloneOnMismatch) {
-  std::string sourceFile = "kept";
+  std::string_view sourceFile = "kept";
   EXPECT_FALSE(MatchCompileLine("Compiling ../../a.cpp ...", &sourceFile));
   EXPECT_EQ("kept", sourceFile);
   EXPECT_TRUE(MatchCompileLine("Compiling ../../b.c ...", &sourceFile));

@@ -50,13 +50,10 @@
 std::string_view CompileLinePatternText();
 
 /// True when the whole of `line` is a compile line; `sourceFile` then holds the
-/// captured path. On false, `sourceFile` is left as it was. Linear in the
-/// line's length, no recursion; the scan calls it on every line that holds
-/// the word.
+/// captured path, a part of `line`. On false, `sourceFile` is left as it was.
+/// Linear in the line's length, no recursion; the scan calls it on every line
+/// that holds the word.
 bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
-
-/// As above, with the path copied.
-bool MatchCompileLine(std::string_view line, std::string* sourceFile);
 
 /// The length of the word, "Compiling", and of the steps after its white
 /// space: two punctuation characters and a separator, twice ("../../").

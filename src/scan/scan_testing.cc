@@ -223,9 +223,9 @@ ScanOutcome ScanByRules(const std::string& input, const ScanOptions& options) {
     const bool afterEnd = stop != std::string::npos && stop < begin;
     const bool cut = lineFeed == std::string::npos || (stop != std::string::npos && stop < end);
     begin = end + 1;
-    std::string sourceFile;
+    std::string_view sourceFile;
     if (!afterEnd && !cut && MatchCompileLine(line, &sourceFile)) {
-      std::string entry = sourceFile.substr(0, sourceFile.rfind('.'));
+      std::string entry(sourceFile.substr(0, sourceFile.rfind('.')));
       for (char& c : entry)
         if (c == '\\')
           c = '/';
