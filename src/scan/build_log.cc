@@ -128,7 +128,6 @@ class LogScan {
   MemoryBlock buffer_;
   char* text_ = nullptr;  // the block, after LineMatch::kLookBack bytes
   size_t blockEnd_ = 0;   // the end of what it holds
-  bool readAgain_ = false;  // the log can be read again (ReadAt)
   uint64_t readTo_ = 0;   // offset after what was read
   bool atEnd_ = false;    // the log has no more
   bool ended_ = false;    // a Ctrl-Z ended it, at offset `endAt_`: what
@@ -139,18 +138,16 @@ class LogScan {
   size_t numberedTo_ = 0;
 
   // The line taken in pieces: where it begins in the log, and, where
-  // the log cannot be read again, its bytes from `keptFrom_` on. Where lines
-  // are explained, its number, its text (up to a long line's length, and
-  // its CR) and whether it holds the word.
+  // the log cannot be read again, its bytes from its first head's path on.
+  // Where lines are explained, its number, its text (up to a long line's
+  // length, and its CR) and whether it holds the word.
   bool inPieces_ = false;
   uint64_t piecesStart_ = 0;
   LineMatch match_;
   MemoryBlock kept_;
   size_t keptSize_ = 0;
-  uint64_t keptFrom_ = LineMatch::kNone;
   uint64_t piecesNumber_ = 0;
   std::string piecesText_;
-  char piecesLastByte_ = 0;
   bool piecesWord_ = false;
 };
 
@@ -175,8 +172,7 @@ ScanResult LogScan::Run() {
     held = 0;
     readTo_ = 0;
   }
-  readAgain_ = log_->CanReadAgain();
-  numbered_ = leftOut_ || ((options_.strict || options_.check) && !readAgain_);
+  numbered_ = leftOut_ || ((options_.strict || options_.check) && !log_->CanReadAgain());
   while (ok() && !done()) {
     size_t got = 0;
     if (!Read(text_ + held, blockSize - held, &got)) {
@@ -401,7 +397,6 @@ void LogScan::StartPieces(size_t begin, size_t end) {
   piecesStart_ = OffsetOf(begin);
   match_ = LineMatch();
   keptSize_ = 0;
-  keptFrom_ = LineMatch::kNone;
   piecesNumber_ = lines_ + 1;
   piecesText_.clear();
   piecesWord_ = false;
@@ -419,15 +414,11 @@ void LogScan::TakePiece(const char* data, size_t size) {
   // Explained whole unless it is a long line.
   if (leftOut_ && piecesText_.size() <= kLongLineLength)
     piecesText_.append(data, std::min(size, kLongLineLength + 1 - piecesText_.size()));
-  if (size > 0)
-    piecesLastByte_ = data[size - 1];
-  if (readAgain_ || match_.firstPath() == LineMatch::kNone || ended_)
+  const uint64_t keptFrom = match_.firstPath();
+  if (log_->CanReadAgain() || keptFrom == LineMatch::kNone || ended_)
     return;
   // Where it cannot be read again, the line is kept from its first head on.
-  if (keptFrom_ == LineMatch::kNone)
-    keptFrom_ = match_.firstPath();
-  const size_t from =
-      keptFrom_ > at ? static_cast<size_t>(keptFrom_ - at) : 0;
+  const size_t from = keptFrom > at ? static_cast<size_t>(keptFrom - at) : 0;
   const size_t more = size - from;
   if (kept_.capacity() < keptSize_ + more + kCopyOverrun &&
       !kept_.Resize(2 * (keptSize_ + more + kCopyOverrun))) {
@@ -454,7 +445,7 @@ bool LogScan::EndPieces(bool lineFeed) {
       result_.refusedLine = RefusedLineNumber(piecesStart_, piecesNumber_);
   } else if (leftOut_ && piecesWord_) {
     // CR LF is one line end.
-    const uint64_t length = match_.size() - (lineFeed && piecesLastByte_ == '\r' ? 1 : 0);
+    const uint64_t length = lineFeed ? match_.length() : match_.size();
     const std::string_view text(piecesText_.data(),
                                 static_cast<size_t>(std::min<uint64_t>(length, piecesText_.size())));
     Tell(piecesNumber_, Reason(piecesStart_, text, length, lineFeed), text, length);
@@ -477,7 +468,7 @@ bool LogScan::AddEntryOfPieces(uint64_t begin, uint64_t length) {
   do {  // once at least: an empty entry is checked too
     const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryStretch, wanted - done));
     const char* stretch;
-    if (readAgain_) {
+    if (log_->CanReadAgain()) {
       // What was matched as one line's path holds no line break, nor a
       // Ctrl-Z: if it does now, the log was rewritten meanwhile.
       if (!log_->ReadAt(piecesStart_ + begin + done, room.data(), size) ||
@@ -485,7 +476,7 @@ bool LogScan::AddEntryOfPieces(uint64_t begin, uint64_t length) {
         return false;
       stretch = room.data();
     } else {
-      stretch = kept_.data() + (begin - keptFrom_ + done);
+      stretch = kept_.data() + (begin - match_.firstPath() + done);
     }
     CopyWithSlashes(stretch, size, room.data());
     const std::string_view text(room.data(), size);

@@ -27,7 +27,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 
 #include "scan/byte_masks.h"
 
@@ -354,11 +353,8 @@ inline void LineMatch::LookForHeads(const char* data, size_t size) {
 }
 
 bool LineMatch::End(uint64_t* begin, uint64_t* end) const {
-  uint64_t n = taken_;
-  if (n > 0 && lastByte_ == '\r')
-    --n;  // CR LF is one line end
   uint64_t dot = 0;
-  if (lastCount_ < 5 || !TailFits(last_, n, &dot))
+  if (lastCount_ < 5 || !TailFits(last_, length(), &dot))
     return false;
   const uint64_t path = PathBefore(dot);
   if (path == kNone)

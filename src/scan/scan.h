@@ -129,6 +129,9 @@ class LineMatch {
 
   /// The bytes taken so far.
   uint64_t size() const { return taken_; }
+  /// Those of the line, should it end there with a line feed: less the CR of
+  /// its CR LF.
+  uint64_t length() const { return taken_ - (lastByte_ == '\r' ? 1 : 0); }
   /// Where the path of the line's first head would begin; kNone until a
   /// head was found. Every path the line may have begins there or later,
   /// and the piece in which the head was found holds that position.
