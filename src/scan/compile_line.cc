@@ -343,7 +343,7 @@ inline void LineMatch::LookForHeads(const char* data, size_t size) {
     if (found < end)
       firstBreak_ = std::min(firstBreak_, found);
   } else {
-    for (; i + 16 <= end; i += 16)
+    for (const uint64_t last = end - 16; i <= last; i += 16)
       look(i, 0xFFFFu);
     // The last sixteen overlap what was looked at already.
     if (i < end)
