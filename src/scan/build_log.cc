@@ -201,19 +201,15 @@ ScanResult LogScan::Run() {
       from = numberedTo_ = lineEnd + 1;
     }
     const size_t rest = ScanLines(from, end);
-    if (!ok() || done() || atEnd_) {
-      // What is left is a last line without a line feed.
-      if (leftOut_ && ok() && atEnd_ &&
-          FindWordInAnyCase(text_ + rest, end - rest, '\n') < end - rest)
-        Tell(LineNumber(rest), Reason(OffsetOf(rest), {}, 0, false),
-             std::string_view(text_ + rest, end - rest), end - rest);
+    if (!ok() || done())
       break;
-    }
     if (numbered_)
       LineNumber(rest);
     numberedTo_ = 0;
     held = end - rest;
-    if (held <= blockSize / 2) {
+    // What is left at the end is a last line without a line feed: taken in
+    // pieces too, to be told as one.
+    if (held <= blockSize / 2 && !atEnd_) {
       memmove(text_, text_ + rest, held);
     } else {
       StartPieces(rest, end);

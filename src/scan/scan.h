@@ -19,10 +19,11 @@
 //              (A MemoryBlock is memory, whatever it holds.)
 //   carry      the unfinished last line of a block, moved to the front of the
 //              next.
-//   piece      what a block holds of a line that does not fit half a block:
-//              such a line is taken in pieces by LineMatch, which keeps
-//              positions, not text. (LineText's pieces are the blocks of
-//              memory that hold its text.)
+//   piece      what a block holds of a line that does not fit half a block,
+//              or of the last line, which has no line feed: such a line is
+//              taken in pieces by LineMatch, which keeps positions, not text.
+//              (LineText's pieces are the blocks of memory that hold its
+//              text.)
 //   long line  a line of more than kLongLineLength bytes (512 KiB): when it
 //              gives no entry, it is told as long, not looked at whole.
 //   offset     where a byte stands in the log (in a UTF-16 log's text);
