@@ -269,14 +269,10 @@ size_t LogScan::ScanLines(size_t from, size_t end) {
       begin = word + 1;
       continue;
     }
-    if (text_[word] == kEndOfText) {
-      if (!EndOfText(word))
-        break;
-      continue;  // the line is looked at again, as one after the end
-    }
-    const size_t afterWord = word + kWordLength;
-    const size_t lineEnd = afterWord + FindEither(text_ + afterWord, end - afterWord,
-                                                  '\n', ended_ ? '\n' : kEndOfText);
+    // The line's end, or a Ctrl-Z in it, where the search for the word may
+    // have stopped: the line is then looked at again, as one after the end.
+    const size_t lineEnd =
+        word + FindEither(text_ + word, end - word, '\n', ended_ ? '\n' : kEndOfText);
     if (lineEnd == end)
       break;
     if (text_[lineEnd] == kEndOfText) {

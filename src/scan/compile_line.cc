@@ -256,10 +256,8 @@ void LineMatch::Take(const char* data, size_t size) {
       found[count++] = NonSpace{taken_ + i - 1, c};
   }
   const int kept = std::min(lastCount_, 5 - count);
-  for (int i = kept - 1; i >= 0; --i)
-    last_[count + i] = last_[i];
-  for (int i = 0; i < count; ++i)
-    last_[i] = found[i];
+  std::copy_backward(last_, last_ + kept, last_ + count + kept);
+  std::copy(found, found + count, last_);
   lastCount_ = kept + count;
   lastByte_ = static_cast<unsigned char>(data[size - 1]);
   taken_ += size;
@@ -365,33 +363,15 @@ bool LineMatch::End(uint64_t* begin, uint64_t* end) const {
 }
 
 
-namespace {
-
-// The rightmost place of the word in [0, n), or n.
-size_t FindLastWord(const char* s, size_t n) {
-  size_t last = n;
-  for (size_t from = 0;;) {
-    const size_t word = from + FindWord(s + from, n - from, kWord[0]);
-    if (word == n)
-      return last;
-    if (n - word >= kWordLength && IsWordAt(s, word))
-      last = word;
-    from = word + 1;
-  }
-}
-
-bool IsTail(const char* s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s);
-  return IsSpace(p[0]) && IsPunct(p[1]) && IsPunct(p[2]) && IsPunct(p[3]);
-}
-
-}  // namespace
-
 LeftOut ExplainLeftOut(std::string_view line) {
   const char* const s = line.data();
   const size_t n = line.size();
   const auto at = [s](size_t i) { return static_cast<unsigned char>(s[i]); };
-  const size_t word = FindLastWord(s, n);
+  // The rightmost place of the word: each first letter of it is looked at.
+  size_t word = n;
+  for (size_t i = 0; (i += FindWord(s + i, n - i, kWord[0])) < n; ++i)
+    if (n - i >= kWordLength && IsWordAt(s, i))
+      word = i;
   if (word == n)
     return LeftOut::kLetterCase;
   if (FindEither(s, word, '\r', '\n') < word)
@@ -411,7 +391,7 @@ LeftOut ExplainLeftOut(std::string_view line) {
     return LeftOut::kBreakAtEnd;
   if (n - path < 4 || !IsPunct(at(n - 1)) || !IsPunct(at(n - 2)) || !IsPunct(at(n - 3))) {
     for (size_t i = path; i + 4 <= n; ++i)
-      if (IsTail(s + i))
+      if (IsSpace(at(i)) && IsPunct(at(i + 1)) && IsPunct(at(i + 2)) && IsPunct(at(i + 3)))
         return LeftOut::kTextAfterTail;
     return LeftOut::kNoTail;
   }
