@@ -69,11 +69,7 @@ bool HoldsBreak(const char* data, size_t size) {
 class LogScan {
  public:
   LogScan(ByteSource& log, SourceFileList* list, const ScanOptions& options)
-      : log_(&log),
-        list_(list),
-        leftOut_(options.leftOut),
-        options_(options),
-        findWord_(leftOut_ ? FindWordInAnyCase : FindWord) {}
+      : log_(&log), list_(list), leftOut_(options.leftOut), options_(options) {}
 
   ScanResult Run();
 
@@ -117,7 +113,6 @@ class LogScan {
   SourceFileList* const list_;
   LineText* const leftOut_;
   const ScanOptions options_;
-  size_t (*const findWord_)(const char*, size_t, char);  // in any case where explained
   // Lines are numbered as the scan goes where every left-out line is told
   // with its number, or where a refused line's number cannot be counted
   // afterwards by reading the log again (RefusedLineNumber): numbering every
@@ -262,7 +257,8 @@ size_t LogScan::ScanLines(size_t from, size_t end) {
   while (ok()) {
     // The word, or what stops the search: a Ctrl-Z, or, after one, a line
     // feed.
-    const size_t word = begin + findWord_(text_ + begin, end - begin, ended_ ? '\n' : kEndOfText);
+    const size_t word = begin + FindWord(text_ + begin, end - begin, ended_ ? '\n' : kEndOfText,
+                                         leftOut_ != nullptr);
     if (word == end)
       break;
     if (text_[word] == '\n') {  // a line after the end, without the word
@@ -401,7 +397,7 @@ void LogScan::TakePiece(const char* data, size_t size) {
   if (leftOut_ && !piecesWord_) {
     // A word that straddles two pieces is found from the second.
     const size_t back = static_cast<size_t>(std::min<uint64_t>(at, kWordLength - 1));
-    piecesWord_ = FindWordInAnyCase(data - back, back + size, '\n') < back + size;
+    piecesWord_ = FindWord(data - back, back + size, '\n', true) < back + size;
   }
   // Explained whole unless it is a long line.
   if (leftOut_ && piecesText_.size() <= kLongLineLength)

@@ -156,12 +156,8 @@ size_t FindWordIn(const char* s, size_t n, char stop) {
 
 }  // namespace
 
-size_t FindWord(const char* s, size_t n, char stop) {
-  return FindWordIn<false>(s, n, stop);
-}
-
-size_t FindWordInAnyCase(const char* s, size_t n, char stop) {
-  return FindWordIn<true>(s, n, stop);
+size_t FindWord(const char* s, size_t n, char stop, bool anyCase) {
+  return anyCase ? FindWordIn<true>(s, n, stop) : FindWordIn<false>(s, n, stop);
 }
 
 namespace {

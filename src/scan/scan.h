@@ -64,10 +64,9 @@ constexpr size_t kStepsLength = 6;
 /// The first place in [0, n) where the word stands whole, or where the byte
 /// `stop` stands, whichever comes first; n when there is neither. A line
 /// without the word cannot match, so the scan looks for it, and for the
-/// Ctrl-Z that ends a log, before anything else.
-size_t FindWord(const char* s, size_t n, char stop);
-/// The same with the word in any letter case, for lines to be explained.
-size_t FindWordInAnyCase(const char* s, size_t n, char stop);
+/// Ctrl-Z that ends a log, before anything else. With `anyCase`, the word in
+/// any letter case, for lines to be explained.
+size_t FindWord(const char* s, size_t n, char stop, bool anyCase = false);
 
 /// Why a line that holds the word, in some letter case, gives no entry.
 /// Each kind of miss has a text of its own (LeftOutText), which the build
