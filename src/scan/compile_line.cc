@@ -30,6 +30,19 @@
 
 #include "scan/byte_masks.h"
 
+std::string_view CompileLinePatternText() {
+  static const std::string text = std::string(".*Compiling") +
+                                  "[[:space:]]+" +
+                                  "[[:punct:]]{2}" +
+                                  "[\\\\|\\//]" +
+                                  "[[:punct:]]{2}" +
+                                  "[\\\\|\\//]" +
+                                  "(.*\\.[cpp|c])" +
+                                  "[[:space:]]+" +
+                                  "[[:punct:]]{3}";
+  return text;
+}
+
 namespace {
 
 // Character classes of the classic "C" locale; bytes from 0x80 up are in
@@ -79,22 +92,6 @@ bool IsWordAt(const char* s, size_t at) {
   return memcmp(s + at, kWord, kWordLength) == 0;
 }
 
-}  // namespace
-
-std::string_view CompileLinePatternText() {
-  static const std::string text = std::string(".*Compiling") +
-                                  "[[:space:]]+" +
-                                  "[[:punct:]]{2}" +
-                                  "[\\\\|\\//]" +
-                                  "[[:punct:]]{2}" +
-                                  "[\\\\|\\//]" +
-                                  "(.*\\.[cpp|c])" +
-                                  "[[:space:]]+" +
-                                  "[[:punct:]]{3}";
-  return text;
-}
-
-namespace {
 
 template <bool kAnyCase>
 size_t FindWordIn(const char* s, size_t n, char stop) {
@@ -154,14 +151,6 @@ size_t FindWordIn(const char* s, size_t n, char stop) {
   }
 }
 
-}  // namespace
-
-size_t FindWord(const char* s, size_t n, char stop, bool anyCase) {
-  return anyCase ? FindWordIn<true>(s, n, stop) : FindWordIn<false>(s, n, stop);
-}
-
-namespace {
-
 // Whether the last five bytes of a line of `n` bytes that are not white
 // space, newest first, are a tail after a dot and an extension; sets where
 // the dot is.
@@ -179,6 +168,10 @@ inline bool TailFits(const LineMatch::NonSpace t[5], uint64_t n, uint64_t* dot) 
 }
 
 }  // namespace
+
+size_t FindWord(const char* s, size_t n, char stop, bool anyCase) {
+  return anyCase ? FindWordIn<true>(s, n, stop) : FindWordIn<false>(s, n, stop);
+}
 
 inline void LineMatch::CheckSteps(const char* s, uint64_t steps) {
   if (!IsStep(s) || !IsStep(s + 3))
