@@ -93,11 +93,11 @@ class LogScan {
   // The number of the refused line that begins at offset `offset`.
   uint64_t RefusedLineNumber(uint64_t offset, uint64_t numbered);
   uint64_t OffsetOf(size_t at) const { return readTo_ - (blockEnd_ - at); }
-  // Why `line`, which begins at offset `begin`, gives no entry; where it
-  // is a long line, `line` holds only its beginning.
-  LeftOut Reason(uint64_t begin, std::string_view line, uint64_t length,
-                 bool lineFeed) const;
-  void Tell(uint64_t line, LeftOut reason, std::string_view text, uint64_t length);
+  // Tells the line numbered `number`, which begins at offset `begin` and
+  // gives no entry: why, and the line, of `length` bytes in all; where it is
+  // a long line, `text` holds only its beginning.
+  void Tell(uint64_t number, uint64_t begin, std::string_view text, uint64_t length,
+            bool lineFeed);
   // Why the entry, whole or by its beginning, may not be listed; null where
   // it may.
   const char* Refusal(std::string_view entry, uint64_t length) const;
@@ -300,8 +300,7 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   std::string_view sourceFile;
   if (ended_ || !MatchCompileLine(line, &sourceFile)) {
     if (leftOut_)
-      Tell(LineNumber(begin), Reason(OffsetOf(begin), line, line.size(), true), line,
-           line.size());
+      Tell(LineNumber(begin), OffsetOf(begin), line, line.size(), true);
     return true;
   }
   // A captured path ends in a dot and one character: they go.
@@ -321,22 +320,18 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   return true;
 }
 
-LeftOut LogScan::Reason(uint64_t begin, std::string_view line, uint64_t length,
-                       bool lineFeed) const {
-  if (ended_ && begin > endAt_)
-    return LeftOut::kAfterEndOfText;
-  if (ended_ || !lineFeed)
-    return LeftOut::kNoLineFeed;
-  return length > kLongLineLength ? LeftOut::kLongLine : ExplainLeftOut(line);
-}
-
-void LogScan::Tell(uint64_t line, LeftOut reason, std::string_view text,
-                   uint64_t length) {
+void LogScan::Tell(uint64_t number, uint64_t begin, std::string_view text, uint64_t length,
+                   bool lineFeed) {
   if (leftOut_->count >= kMostToldLines) {
     ++untold_;
     return;
   }
-  const std::string told = std::to_string(line) + '\t' + LeftOutText(reason) + '\t' +
+  LeftOut reason = LeftOut::kNoLineFeed;
+  if (ended_ && begin > endAt_)
+    reason = LeftOut::kAfterEndOfText;
+  else if (!ended_ && lineFeed)
+    reason = length > kLongLineLength ? LeftOut::kLongLine : ExplainLeftOut(text);
+  const std::string told = std::to_string(number) + '\t' + LeftOutText(reason) + '\t' +
                            ShownText(text, length) + '\n';
   if (!leftOut_->AppendText(told.data(), told.size()))
     Fail();
@@ -436,7 +431,7 @@ bool LogScan::EndPieces(bool lineFeed) {
     const uint64_t length = lineFeed ? match_.length() : match_.size();
     const std::string_view text(piecesText_.data(),
                                 static_cast<size_t>(std::min<uint64_t>(length, piecesText_.size())));
-    Tell(piecesNumber_, Reason(piecesStart_, text, length, lineFeed), text, length);
+    Tell(piecesNumber_, piecesStart_, text, length, lineFeed);
   }
   return ok();
 }
