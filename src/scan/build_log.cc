@@ -75,7 +75,6 @@ class LogScan {
 
  private:
   bool Read(char* data, size_t size, size_t* got);
-  void MoveLookBack(size_t end);
   size_t ScanLines(size_t from, size_t end);
   bool TakeLine(size_t begin, size_t end);
   // Hands the text held to the sinks.
@@ -169,6 +168,11 @@ ScanResult LogScan::Run() {
   }
   numbered_ = leftOut_ || ((options_.strict || options_.check) && !log_->CanReadAgain());
   while (ok() && !done()) {
+    // The last bytes of a line taken in pieces go before the block, where
+    // LineMatch looks back at them with the next.
+    if (inPieces_)
+      memmove(text_ - LineMatch::kLookBack, text_ + blockEnd_ - LineMatch::kLookBack,
+              LineMatch::kLookBack);
     size_t got = 0;
     if (!Read(text_ + held, blockSize - held, &got)) {
       Fail();
@@ -188,7 +192,6 @@ ScanResult LogScan::Run() {
           EndPieces(false);
           break;
         }
-        MoveLookBack(end);
         continue;
       }
       if (!EndPieces(true))
@@ -208,7 +211,6 @@ ScanResult LogScan::Run() {
       memmove(text_, text_ + rest, held);
     } else {
       StartPieces(rest, end);
-      MoveLookBack(end);
       held = 0;
     }
     Drain();
@@ -227,14 +229,6 @@ void LogScan::Drain() {
   for (LineText* text : {list_, leftOut_})
     if (text && text->sink)
       text->Drain();
-}
-
-// The last bytes of the line taken in pieces, in the block that ends at
-// `end`, go before the block, where LineMatch looks back at them with the
-// next one.
-void LogScan::MoveLookBack(size_t end) {
-  memmove(text_ - LineMatch::kLookBack, text_ + end - LineMatch::kLookBack,
-          LineMatch::kLookBack);
 }
 
 // Fills `size` bytes at `data` unless the log ends first.
