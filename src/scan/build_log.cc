@@ -155,10 +155,8 @@ ScanResult LogScan::Run() {
   }
   text_ = buffer_.data() + LineMatch::kLookBack;
   size_t held = 0;  // the carry, at the front of the block
-  if (!Read(text_, 2, &held)) {
-    Fail();
+  if (!Read(text_, 2, &held))
     return result_;
-  }
   // A log that begins with a UTF-16 byte-order mark is read as its text.
   const Utf16Order order = ByteOrderOf(text_, held);
   if (order != Utf16Order::kNone) {
@@ -174,10 +172,8 @@ ScanResult LogScan::Run() {
       memmove(text_ - LineMatch::kLookBack, text_ + blockEnd_ - LineMatch::kLookBack,
               LineMatch::kLookBack);
     size_t got = 0;
-    if (!Read(text_ + held, blockSize - held, &got)) {
-      Fail();
+    if (!Read(text_ + held, blockSize - held, &got))
       break;
-    }
     const size_t end = blockEnd_ = held + got;
     size_t from = 0;
     if (inPieces_) {
@@ -231,7 +227,8 @@ void LogScan::Drain() {
       text->Drain();
 }
 
-// Fills `size` bytes at `data` unless the log ends first.
+// Fills `size` bytes at `data` unless the log ends first; false where
+// reading failed, which fails the scan.
 bool LogScan::Read(char* data, size_t size, size_t* got) {
   *got = 0;
   int64_t read = 1;
@@ -239,6 +236,8 @@ bool LogScan::Read(char* data, size_t size, size_t* got) {
     *got += static_cast<size_t>(read);
   readTo_ += *got;
   atEnd_ = *got < size;
+  if (read < 0)
+    Fail();
   return read >= 0;
 }
 
