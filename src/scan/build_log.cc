@@ -396,10 +396,14 @@ void LogScan::TakePiece(const char* data, size_t size) {
   // Where it cannot be read again, the line is kept from its first head on.
   const size_t from = keptFrom > at ? static_cast<size_t>(keptFrom - at) : 0;
   const size_t more = size - from;
-  if (kept_.capacity() < keptSize_ + more + kCopyOverrun &&
-      !kept_.Resize(2 * (keptSize_ + more + kCopyOverrun))) {
-    Fail();
-    return;
+  if (kept_.capacity() < keptSize_ + more + kCopyOverrun) {
+    MemoryBlock larger(2 * (keptSize_ + more + kCopyOverrun));
+    if (!larger.data()) {
+      Fail();
+      return;
+    }
+    std::copy(kept_.data(), kept_.data() + keptSize_, larger.data());
+    kept_ = std::move(larger);
   }
   memcpy(kept_.data() + keptSize_, data + from, more);
   keptSize_ += more;

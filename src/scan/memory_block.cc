@@ -1,22 +1,18 @@
 #include "scan/memory_block.h"
 
-#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #if defined(__linux__)
 #include <sys/mman.h>
-#endif
 
 namespace {
 
-#if defined(__linux__)
 // Blocks from this size up are made of whole huge pages.
 constexpr size_t kLarge = size_t{1} << 20;
 constexpr size_t kHugePage = size_t{2} << 20;
-#endif
 
 }  // namespace
+#endif
 
 MemoryBlock::MemoryBlock(size_t capacity) {
 #if defined(__linux__)
@@ -34,13 +30,3 @@ MemoryBlock::MemoryBlock(size_t capacity) {
 }
 
 MemoryBlock::~MemoryBlock() { free(data_); }
-
-bool MemoryBlock::Resize(size_t capacity) {
-  MemoryBlock resized(capacity);
-  if (!resized.data())
-    return false;
-  if (data_)
-    memcpy(resized.data(), data_, std::min(capacity, capacity_));
-  *this = std::move(resized);
-  return true;
-}

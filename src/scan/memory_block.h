@@ -26,10 +26,6 @@ class MemoryBlock {
   MemoryBlock& operator=(const MemoryBlock&) = delete;
   ~MemoryBlock();
 
-  /// Changes the capacity, keeping the contents that fit; on failure the
-  /// block stays as it was.
-  bool Resize(size_t capacity);
-
   char* data() const { return data_; }
   size_t capacity() const { return capacity_; }
 
