@@ -75,7 +75,7 @@ class LogScan {
 
  private:
   bool Read(char* data, size_t size, size_t* got);
-  size_t ScanLines(size_t from, size_t end);
+  size_t ScanLines(size_t begin, size_t end);
   bool TakeLine(size_t begin, size_t end);
   // Hands the text held to the sinks.
   void Drain();
@@ -241,12 +241,11 @@ bool LogScan::Read(char* data, size_t size, size_t* got) {
   return read >= 0;
 }
 
-// Scans the whole lines in [from, end) of the block, `from` being a line's
+// Scans the whole lines in [begin, end) of the block, `begin` being a line's
 // beginning; returns where the unfinished last line begins. A Ctrl-Z ends
 // the log: the line that holds it has no line end. Lines after it are only
 // explained, one by one.
-size_t LogScan::ScanLines(size_t from, size_t end) {
-  size_t begin = from;  // the next line's beginning
+size_t LogScan::ScanLines(size_t begin, size_t end) {
   while (ok()) {
     // The word, or what stops the search: a Ctrl-Z, or, after one, a line
     // feed.

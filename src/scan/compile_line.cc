@@ -446,14 +446,11 @@ std::string ShownText(std::string_view text, uint64_t length) {
     } else if (c == '\\') {
       shown += "\\\\";  // a Windows path stays readable: ..\\..\\Source
     } else {
-      shown += "\\x";
-      shown += kHex[c >> 4];
-      shown += kHex[c & 15];
+      shown += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
     }
   }
   shown += '"';
-  if (length < text.size())
-    length = text.size();
+  length = std::max<uint64_t>(length, text.size());
   if (length > kShownLength)
     shown += "... (" + std::to_string(length) + " bytes)";
   return shown;

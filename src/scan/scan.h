@@ -219,8 +219,6 @@ struct LineText {
 
   /// The size of the text held, in bytes.
   uint64_t size() const;
-  /// The whole text held: for small texts and tests.
-  std::string Text() const;
 
  private:
   char* NewPiece(size_t length);

@@ -138,6 +138,13 @@ constexpr size_t kLongestExplained = size_t{512} << 10;
 
 }  // namespace
 
+std::string TextOf(const LineText& text) {
+  std::string whole;
+  for (const LineText::Piece& piece : text.pieces)
+    whole.append(piece.block.data(), piece.used);
+  return whole;
+}
+
 std::string Utf8Text(const std::string& log) {
   const auto byte = [&](size_t i) -> uint32_t { return static_cast<unsigned char>(log[i]); };
   if (log.size() < 2 ||

@@ -59,10 +59,3 @@ uint64_t LineText::size() const {
     total += piece.used;
   return total;
 }
-
-std::string LineText::Text() const {
-  std::string text;
-  for (const Piece& piece : pieces)
-    text.append(piece.block.data(), piece.used);
-  return text;
-}
