@@ -139,6 +139,7 @@ class LogScan {
   uint64_t piecesStart_ = 0;
   LineMatch match_;
   MemoryBlock kept_;
+  MemoryBlock stretch_;  // where the entry is read again, a stretch at a time
   size_t keptSize_ = 0;
   uint64_t piecesNumber_ = 0;
   std::string piecesText_;
@@ -438,8 +439,10 @@ bool LogScan::EndPieces(bool lineFeed) {
 // no more of it is read.
 bool LogScan::AddEntryOfPieces(uint64_t begin, uint64_t length) {
   static_assert(kLongestPlainPath <= kEntryStretch, "a plain entry is one stretch");
-  MemoryBlock room(kEntryStretch + kCopyOverrun);
-  if (!room.data())
+  if (!stretch_.data())
+    stretch_ = MemoryBlock(kEntryStretch + kCopyOverrun);
+  char* const room = stretch_.data();
+  if (!room)
     return false;
   const bool checked = options_.strict || options_.check;
   const uint64_t wanted = checked && length > kLongestPlainPath ? kShownBeginning : length;
@@ -450,15 +453,14 @@ bool LogScan::AddEntryOfPieces(uint64_t begin, uint64_t length) {
     if (log_->CanReadAgain()) {
       // What was matched as one line's path holds no line break, nor a
       // Ctrl-Z: if it does now, the log was rewritten meanwhile.
-      if (!log_->ReadAt(piecesStart_ + begin + done, room.data(), size) ||
-          HoldsBreak(room.data(), size))
+      if (!log_->ReadAt(piecesStart_ + begin + done, room, size) || HoldsBreak(room, size))
         return false;
-      stretch = room.data();
+      stretch = room;
     } else {
       stretch = kept_.data() + (begin - match_.firstPath() + done);
     }
-    CopyWithSlashes(stretch, size, room.data());
-    const std::string_view text(room.data(), size);
+    CopyWithSlashes(stretch, size, room);
+    const std::string_view text(room, size);
     if (const char* why = checked ? Refusal(text, length) : nullptr) {
       Refuse(why, text.substr(0, kShownBeginning), length, 0);
       return true;
