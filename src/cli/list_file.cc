@@ -161,8 +161,10 @@ ListFile::Outcome ListFile::Prepare(const LineText& list) {
       inPlace_.file = place_.descriptor;
     else if (!OpenListFileInPlace(outputPath_, &inPlace_))
       return failure_ = Outcome::kOpenFailed;
-    // Room for the text with a CR before each line feed is enough everywhere.
-    if (!ReserveListFile(&inPlace_, list.size() + list.count, own))
+    // Room for the text as written, no more: past a caller's descriptor,
+    // which is not cut at the list's end, spare room would stay as zeros.
+    const uint64_t lineEndBytes = std::string_view(kListLineEnd).size();
+    if (!ReserveListFile(&inPlace_, list.size() + list.count * (lineEndBytes - 1), own))
       return failure_ = Outcome::kWriteFailed;
     inMemory_ = &list;
     return Outcome::kKept;

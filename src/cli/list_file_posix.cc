@@ -531,10 +531,9 @@ bool ReserveListFile(InPlaceFile* opened, uint64_t size, bool fromBeginning) {
 
 bool EndListFile(NativeFile file, uint64_t size) {
   struct stat status;
-  const int flags = fcntl(Descriptor(file), F_GETFL);
-  if (fstat(Descriptor(file), &status) != 0 || flags < 0)
+  if (fstat(Descriptor(file), &status) != 0)
     return false;
-  if (!S_ISREG(status.st_mode) || (flags & O_APPEND))
+  if (!S_ISREG(status.st_mode))
     return true;
   return ftruncate(Descriptor(file), static_cast<off_t>(size)) == 0;
 }

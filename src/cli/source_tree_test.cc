@@ -29,7 +29,10 @@ TEST(SourceTree, EntriesAgainstTheTree) {
     ~Removed() { fs::remove_all(path); }
   } removed{top};
   const auto at = [&top](const std::string& path) { return top + "/" + path; };
-  for (const char* file : {"tree/src/a.c", "tree/build/gen.c", "outside/x.c"}) {
+  // tree2 and build2: names that begin with the tree's and the excluded
+  // folder's.
+  for (const char* file : {"tree/src/a.c", "tree/build/gen.c", "tree/build2/b.c", "outside/x.c",
+                           "tree2/y.c"}) {
     fs::create_directories(fs::path(at(file)).parent_path());
     std::ofstream(at(file)) << "int x;\n";
   }
@@ -39,6 +42,7 @@ TEST(SourceTree, EntriesAgainstTheTree) {
       {"tree/out", "../outside"},   {"tree/hidden", "src/../../outside"},
       {"tree/evil.c", "../outside/x.c"}, {"tree/loop", "loop"},
       {"tree/gen", "build"},        {"link", "tree"},
+      {"tree/twin", "../tree2"},
   };
   for (const auto& link : links)
     fs::create_symlink(link[1], at(link[0]));
@@ -59,6 +63,9 @@ TEST(SourceTree, EntriesAgainstTheTree) {
       {"hidden/x", kLeadsOut},
       {"evil", kLeadsOut},
       {"../outside/x", kLeadsOut},
+      {"twin/y", kLeadsOut},
+      {"../tree2/y", kLeadsOut},
+      {"build2/b", nullptr},
       // Missing through a link out, or in the excluded folder: adding the
       // file would not mend it.
       {"out/none", kLeadsOut},

@@ -204,9 +204,13 @@ class OtherGeneratorTests(ExampleTestCase):
         self.assertIn("the supplier's build log " + log + " lists other sources now; this build "
                       "was set up for the old list and stops here: build again to compile the new "
                       "one", " ".join(proc.stderr.split()))
-        run([CMAKE, "--build", self.build])
+        # The configure that the next build brings tells what the stopped one found.
+        proc = run([CMAKE, "--build", self.build])
+        self.assertIn("--   since the last list: 0 added, 0 removed, 4 moved", proc.stdout)
         self.assertEqual(self.compiled_sources(), LOG_ORDER[::-1])
         self.assertEqual(run([os.path.join(self.build, "firmware")]).stdout, FIRMWARE_OUTPUT)
+        proc = run([CMAKE, "-S", self.source, "-B", self.build])
+        self.assertIn("--   the same list as before", proc.stdout)
 
 
 class CrossBuildTests(ExampleTestCase):
