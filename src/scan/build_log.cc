@@ -75,11 +75,7 @@ class LogScan {
 
  private:
   bool Read(char* data, size_t size, size_t* got);
-  void MoveLookBack(size_t end);
-  // Where the word first stands in [begin, end) of the block, or what
-  // stops the search there: a Ctrl-Z, or, after one, a line feed.
-  size_t FindWordFrom(size_t begin, size_t end) const;
-  size_t ScanLines(size_t from, size_t end);
+  size_t ScanLines(size_t begin, size_t end);
   bool TakeLine(size_t begin, size_t end);
   // Hands the text held to the sinks.
   void Drain();
@@ -96,11 +92,11 @@ class LogScan {
   // The number of the refused line that begins at offset `offset`.
   uint64_t RefusedLineNumber(uint64_t offset, uint64_t numbered);
   uint64_t OffsetOf(size_t at) const { return readTo_ - (blockEnd_ - at); }
-  // Why `line`, which begins at offset `begin`, gives no entry; where it
-  // is a long line, `line` holds only its beginning.
-  LeftOut Reason(uint64_t begin, std::string_view line, uint64_t length,
-                 bool lineFeed) const;
-  void Tell(uint64_t line, LeftOut reason, std::string_view text, uint64_t length);
+  // Tells the line numbered `number`, which begins at offset `begin` and
+  // gives no entry: why, and the line, of `length` bytes in all; where it is
+  // a long line, `text` holds only its beginning.
+  void Tell(uint64_t number, uint64_t begin, std::string_view text, uint64_t length,
+            bool lineFeed);
   // Why the entry, whole or by its beginning, may not be listed; null where
   // it may.
   const char* Refusal(std::string_view entry, uint64_t length) const;
@@ -126,7 +122,6 @@ class LogScan {
   MemoryBlock buffer_;
   char* text_ = nullptr;  // the block, after LineMatch::kLookBack bytes
   size_t blockEnd_ = 0;   // the end of what it holds
-  bool readAgain_ = false;  // the log can be read again (ReadAt)
   uint64_t readTo_ = 0;   // offset after what was read
   bool atEnd_ = false;    // the log has no more
   bool ended_ = false;    // a Ctrl-Z ended it, at offset `endAt_`: what
@@ -137,18 +132,17 @@ class LogScan {
   size_t numberedTo_ = 0;
 
   // The line taken in pieces: where it begins in the log, and, where
-  // the log cannot be read again, its bytes from `keptFrom_` on. Where lines
-  // are explained, its number, its text (up to a long line's length, and
-  // its CR) and whether it holds the word.
+  // the log cannot be read again, its bytes from its first head's path on.
+  // Where lines are explained, its number, its text (up to a long line's
+  // length, and its CR) and whether it holds the word.
   bool inPieces_ = false;
   uint64_t piecesStart_ = 0;
   LineMatch match_;
   MemoryBlock kept_;
+  MemoryBlock stretch_;  // where the entry is read again, a stretch at a time
   size_t keptSize_ = 0;
-  uint64_t keptFrom_ = LineMatch::kNone;
   uint64_t piecesNumber_ = 0;
   std::string piecesText_;
-  char piecesLastByte_ = 0;
   bool piecesWord_ = false;
 };
 
@@ -162,10 +156,8 @@ ScanResult LogScan::Run() {
   }
   text_ = buffer_.data() + LineMatch::kLookBack;
   size_t held = 0;  // the carry, at the front of the block
-  if (!Read(text_, 2, &held)) {
-    Fail();
+  if (!Read(text_, 2, &held))
     return result_;
-  }
   // A log that begins with a UTF-16 byte-order mark is read as its text.
   const Utf16Order order = ByteOrderOf(text_, held);
   if (order != Utf16Order::kNone) {
@@ -173,14 +165,16 @@ ScanResult LogScan::Run() {
     held = 0;
     readTo_ = 0;
   }
-  readAgain_ = log_->CanReadAgain();
-  numbered_ = leftOut_ || ((options_.strict || options_.check) && !readAgain_);
+  numbered_ = leftOut_ || ((options_.strict || options_.check) && !log_->CanReadAgain());
   while (ok() && !done()) {
+    // The last bytes of a line taken in pieces go before the block, where
+    // LineMatch looks back at them with the next.
+    if (inPieces_)
+      memmove(text_ - LineMatch::kLookBack, text_ + blockEnd_ - LineMatch::kLookBack,
+              LineMatch::kLookBack);
     size_t got = 0;
-    if (!Read(text_ + held, blockSize - held, &got)) {
-      Fail();
+    if (!Read(text_ + held, blockSize - held, &got))
       break;
-    }
     const size_t end = blockEnd_ = held + got;
     size_t from = 0;
     if (inPieces_) {
@@ -195,7 +189,6 @@ ScanResult LogScan::Run() {
           EndPieces(false);
           break;
         }
-        MoveLookBack(end);
         continue;
       }
       if (!EndPieces(true))
@@ -203,23 +196,18 @@ ScanResult LogScan::Run() {
       from = numberedTo_ = lineEnd + 1;
     }
     const size_t rest = ScanLines(from, end);
-    if (!ok() || done() || atEnd_) {
-      // What is left is a last line without a line feed.
-      if (leftOut_ && ok() && atEnd_ &&
-          FindWordInAnyCase(text_ + rest, end - rest, '\n') < end - rest)
-        Tell(LineNumber(rest), Reason(OffsetOf(rest), {}, 0, false),
-             std::string_view(text_ + rest, end - rest), end - rest);
+    if (!ok() || done())
       break;
-    }
     if (numbered_)
       LineNumber(rest);
     numberedTo_ = 0;
     held = end - rest;
-    if (held <= blockSize / 2) {
+    // What is left at the end is a last line without a line feed: taken in
+    // pieces too, to be told as one.
+    if (held <= blockSize / 2 && !atEnd_) {
       memmove(text_, text_ + rest, held);
     } else {
       StartPieces(rest, end);
-      MoveLookBack(end);
       held = 0;
     }
     Drain();
@@ -240,15 +228,8 @@ void LogScan::Drain() {
       text->Drain();
 }
 
-// The last bytes of the line taken in pieces, in the block that ends at
-// `end`, go before the block, where LineMatch looks back at them with the
-// next one.
-void LogScan::MoveLookBack(size_t end) {
-  memmove(text_ - LineMatch::kLookBack, text_ + end - LineMatch::kLookBack,
-          LineMatch::kLookBack);
-}
-
-// Fills `size` bytes at `data` unless the log ends first.
+// Fills `size` bytes at `data` unless the log ends first; false where
+// reading failed, which fails the scan.
 bool LogScan::Read(char* data, size_t size, size_t* got) {
   *got = 0;
   int64_t read = 1;
@@ -256,37 +237,31 @@ bool LogScan::Read(char* data, size_t size, size_t* got) {
     *got += static_cast<size_t>(read);
   readTo_ += *got;
   atEnd_ = *got < size;
+  if (read < 0)
+    Fail();
   return read >= 0;
 }
 
-size_t LogScan::FindWordFrom(size_t begin, size_t end) const {
-  const char stop = ended_ ? '\n' : kEndOfText;
-  return begin + (leftOut_ ? FindWordInAnyCase(text_ + begin, end - begin, stop)
-                           : FindWord(text_ + begin, end - begin, stop));
-}
-
-// Scans the whole lines in [from, end) of the block, `from` being a line's
+// Scans the whole lines in [begin, end) of the block, `begin` being a line's
 // beginning; returns where the unfinished last line begins. A Ctrl-Z ends
 // the log: the line that holds it has no line end. Lines after it are only
 // explained, one by one.
-size_t LogScan::ScanLines(size_t from, size_t end) {
-  size_t begin = from;  // the next line's beginning
+size_t LogScan::ScanLines(size_t begin, size_t end) {
   while (ok()) {
-    const size_t word = FindWordFrom(begin, end);
+    // The word, or what stops the search: a Ctrl-Z, or, after one, a line
+    // feed.
+    const size_t word = begin + FindWord(text_ + begin, end - begin, ended_ ? '\n' : kEndOfText,
+                                         leftOut_ != nullptr);
     if (word == end)
       break;
     if (text_[word] == '\n') {  // a line after the end, without the word
       begin = word + 1;
       continue;
     }
-    if (text_[word] == kEndOfText) {
-      if (!EndOfText(word))
-        break;
-      continue;  // the line is looked at again, as one after the end
-    }
-    const size_t afterWord = word + kWordLength;
-    const size_t lineEnd = afterWord + FindEither(text_ + afterWord, end - afterWord,
-                                                  '\n', ended_ ? '\n' : kEndOfText);
+    // The line's end, or a Ctrl-Z in it, where the search for the word may
+    // have stopped: the line is then looked at again, as one after the end.
+    const size_t lineEnd =
+        word + FindEither(text_ + word, end - word, '\n', ended_ ? '\n' : kEndOfText);
     if (lineEnd == end)
       break;
     if (text_[lineEnd] == kEndOfText) {
@@ -318,8 +293,7 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   std::string_view sourceFile;
   if (ended_ || !MatchCompileLine(line, &sourceFile)) {
     if (leftOut_)
-      Tell(LineNumber(begin), Reason(OffsetOf(begin), line, line.size(), true), line,
-           line.size());
+      Tell(LineNumber(begin), OffsetOf(begin), line, line.size(), true);
     return true;
   }
   // A captured path ends in a dot and one character: they go.
@@ -339,22 +313,18 @@ bool LogScan::TakeLine(size_t begin, size_t lineFeed) {
   return true;
 }
 
-LeftOut LogScan::Reason(uint64_t begin, std::string_view line, uint64_t length,
-                       bool lineFeed) const {
-  if (ended_ && begin > endAt_)
-    return LeftOut::kAfterEndOfText;
-  if (ended_ || !lineFeed)
-    return LeftOut::kNoLineFeed;
-  return length > kLongLineLength ? LeftOut::kLongLine : ExplainLeftOut(line);
-}
-
-void LogScan::Tell(uint64_t line, LeftOut reason, std::string_view text,
-                   uint64_t length) {
+void LogScan::Tell(uint64_t number, uint64_t begin, std::string_view text, uint64_t length,
+                   bool lineFeed) {
   if (leftOut_->count >= kMostToldLines) {
     ++untold_;
     return;
   }
-  const std::string told = std::to_string(line) + '\t' + LeftOutText(reason) + '\t' +
+  LeftOut reason = LeftOut::kNoLineFeed;
+  if (ended_ && begin > endAt_)
+    reason = LeftOut::kAfterEndOfText;
+  else if (!ended_ && lineFeed)
+    reason = length > kLongLineLength ? LeftOut::kLongLine : ExplainLeftOut(text);
+  const std::string told = std::to_string(number) + '\t' + LeftOutText(reason) + '\t' +
                            ShownText(text, length) + '\n';
   if (!leftOut_->AppendText(told.data(), told.size()))
     Fail();
@@ -403,7 +373,6 @@ void LogScan::StartPieces(size_t begin, size_t end) {
   piecesStart_ = OffsetOf(begin);
   match_ = LineMatch();
   keptSize_ = 0;
-  keptFrom_ = LineMatch::kNone;
   piecesNumber_ = lines_ + 1;
   piecesText_.clear();
   piecesWord_ = false;
@@ -416,25 +385,25 @@ void LogScan::TakePiece(const char* data, size_t size) {
   if (leftOut_ && !piecesWord_) {
     // A word that straddles two pieces is found from the second.
     const size_t back = static_cast<size_t>(std::min<uint64_t>(at, kWordLength - 1));
-    piecesWord_ = FindWordInAnyCase(data - back, back + size, '\n') < back + size;
+    piecesWord_ = FindWord(data - back, back + size, '\n', true) < back + size;
   }
   // Explained whole unless it is a long line.
   if (leftOut_ && piecesText_.size() <= kLongLineLength)
     piecesText_.append(data, std::min(size, kLongLineLength + 1 - piecesText_.size()));
-  if (size > 0)
-    piecesLastByte_ = data[size - 1];
-  if (readAgain_ || match_.firstPath() == LineMatch::kNone || ended_)
+  const uint64_t keptFrom = match_.firstPath();
+  if (log_->CanReadAgain() || keptFrom == LineMatch::kNone || ended_)
     return;
   // Where it cannot be read again, the line is kept from its first head on.
-  if (keptFrom_ == LineMatch::kNone)
-    keptFrom_ = match_.firstPath();
-  const size_t from =
-      keptFrom_ > at ? static_cast<size_t>(keptFrom_ - at) : 0;
+  const size_t from = keptFrom > at ? static_cast<size_t>(keptFrom - at) : 0;
   const size_t more = size - from;
-  if (kept_.capacity() < keptSize_ + more + kCopyOverrun &&
-      !kept_.Resize(2 * (keptSize_ + more + kCopyOverrun))) {
-    Fail();
-    return;
+  if (kept_.capacity() < keptSize_ + more + kCopyOverrun) {
+    MemoryBlock larger(2 * (keptSize_ + more + kCopyOverrun));
+    if (!larger.data()) {
+      Fail();
+      return;
+    }
+    std::copy(kept_.data(), kept_.data() + keptSize_, larger.data());
+    kept_ = std::move(larger);
   }
   memcpy(kept_.data() + keptSize_, data + from, more);
   keptSize_ += more;
@@ -456,10 +425,10 @@ bool LogScan::EndPieces(bool lineFeed) {
       result_.refusedLine = RefusedLineNumber(piecesStart_, piecesNumber_);
   } else if (leftOut_ && piecesWord_) {
     // CR LF is one line end.
-    const uint64_t length = match_.size() - (lineFeed && piecesLastByte_ == '\r' ? 1 : 0);
+    const uint64_t length = lineFeed ? match_.length() : match_.size();
     const std::string_view text(piecesText_.data(),
                                 static_cast<size_t>(std::min<uint64_t>(length, piecesText_.size())));
-    Tell(piecesNumber_, Reason(piecesStart_, text, length, lineFeed), text, length);
+    Tell(piecesNumber_, piecesStart_, text, length, lineFeed);
   }
   return ok();
 }
@@ -470,8 +439,10 @@ bool LogScan::EndPieces(bool lineFeed) {
 // no more of it is read.
 bool LogScan::AddEntryOfPieces(uint64_t begin, uint64_t length) {
   static_assert(kLongestPlainPath <= kEntryStretch, "a plain entry is one stretch");
-  MemoryBlock room(kEntryStretch + kCopyOverrun);
-  if (!room.data())
+  if (!stretch_.data())
+    stretch_ = MemoryBlock(kEntryStretch + kCopyOverrun);
+  char* const room = stretch_.data();
+  if (!room)
     return false;
   const bool checked = options_.strict || options_.check;
   const uint64_t wanted = checked && length > kLongestPlainPath ? kShownBeginning : length;
@@ -479,18 +450,17 @@ bool LogScan::AddEntryOfPieces(uint64_t begin, uint64_t length) {
   do {  // once at least: an empty entry is checked too
     const size_t size = static_cast<size_t>(std::min<uint64_t>(kEntryStretch, wanted - done));
     const char* stretch;
-    if (readAgain_) {
+    if (log_->CanReadAgain()) {
       // What was matched as one line's path holds no line break, nor a
       // Ctrl-Z: if it does now, the log was rewritten meanwhile.
-      if (!log_->ReadAt(piecesStart_ + begin + done, room.data(), size) ||
-          HoldsBreak(room.data(), size))
+      if (!log_->ReadAt(piecesStart_ + begin + done, room, size) || HoldsBreak(room, size))
         return false;
-      stretch = room.data();
+      stretch = room;
     } else {
-      stretch = kept_.data() + (begin - keptFrom_ + done);
+      stretch = kept_.data() + (begin - match_.firstPath() + done);
     }
-    CopyWithSlashes(stretch, size, room.data());
-    const std::string_view text(room.data(), size);
+    CopyWithSlashes(stretch, size, room);
+    const std::string_view text(room, size);
     if (const char* why = checked ? Refusal(text, length) : nullptr) {
       Refuse(why, text.substr(0, kShownBeginning), length, 0);
       return true;

@@ -90,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         result.refusedLength != expected.refusedLength ||
         ShownText(result.refusedEntry, result.refusedLength) !=
             ShownByModel(expected.refusedEntry, expected.refusedLength) ||
-        (list.sink ? sink.text : list.Text()) != expected.list ||
-        (options.leftOut && told.Text() != expected.leftOut))
+        (list.sink ? sink.text : TextOf(list)) != expected.list ||
+        (options.leftOut && TextOf(told) != expected.leftOut))
       abort();
   }
   return 0;

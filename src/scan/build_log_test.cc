@@ -16,7 +16,7 @@ using Entries = std::vector<std::string>;
 
 // The lines of a list, one by one.
 Entries Lines(const LineText& list) {
-  const std::string text = list.Text();
+  const std::string text = TextOf(list);
   Entries lines;
   for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos;
        begin = end + 1)
@@ -220,7 +220,7 @@ TEST(ScanBuildLog, TellsTheLinesLeftOut) {
       options.leftOut = &leftOut;
       ASSERT_EQ(ScanResult::kComplete, ScanWay(log, way, &list, options).outcome);
       EXPECT_EQ(Entries{"a"}, Lines(list));
-      EXPECT_EQ(told, leftOut.Text()) << blockSize << " " << way;
+      EXPECT_EQ(told, TextOf(leftOut)) << blockSize << " " << way;
       EXPECT_EQ(7u, leftOut.count);
     }
   }
@@ -252,7 +252,7 @@ TEST(ScanBuildLog, HandsTheListToItsSinkAsItGoes) {
     streamed.sink = &sink;
     ASSERT_EQ(ScanResult::kComplete,
               ScanWay(log, way, &streamed, ScanOptions()).outcome);
-    EXPECT_TRUE(sink.text == whole.Text());
+    EXPECT_TRUE(sink.text == TextOf(whole));
     EXPECT_EQ(whole.count, streamed.count);
     // Nothing is left, and no write held more than a block's entries, or a
     // piece of the huge one.
@@ -320,7 +320,7 @@ TEST(ScanBuildLog, TenMegabyteLine) {
       list.sink = sunk ? &sink : nullptr;
       ASSERT_EQ(ScanResult::kComplete, ScanWay(log, way, &list, ScanOptions()).outcome);
       EXPECT_EQ(3u, list.count);
-      EXPECT_TRUE(sink.text + list.Text() == entry + "\nc\nd\n") << way;
+      EXPECT_TRUE(sink.text + TextOf(list) == entry + "\nc\nd\n") << way;
     }
   }
 }
@@ -366,7 +366,7 @@ TEST(ScanBuildLog, StrictStopsAtTheFirstRefusedEntry) {
         // Numbered as the scan goes through a pipe, else counted afterwards.
         const ScanResult result = ScanWay(c.log, way, &list, options);
         EXPECT_EQ(ScanResult::kRefused, result.outcome);
-        EXPECT_TRUE(c.listed == list.Text()) << blockSize << " " << list.Text().substr(0, 40);
+        EXPECT_TRUE(c.listed == TextOf(list)) << blockSize << " " << TextOf(list).substr(0, 40);
         EXPECT_EQ(c.line, result.refusedLine);
         EXPECT_EQ(c.entry, result.refusedEntry);
         EXPECT_EQ(c.length, result.refusedLength);
@@ -415,7 +415,7 @@ TEST(ScanBuildLog, EntryCheckRefusesWithItsOwnReason) {
       options.blockSize = size_t{1} << 18;
       const ScanResult result = ScanWay(c.log, way, &list, options);
       EXPECT_EQ(ScanResult::kRefused, result.outcome);
-      EXPECT_EQ(c.listed, list.Text());
+      EXPECT_EQ(c.listed, TextOf(list));
       EXPECT_EQ(c.line, result.refusedLine);
       EXPECT_STREQ(c.why, result.refusal);
       ASSERT_EQ(c.seen, check.seen.size());
@@ -473,8 +473,8 @@ TEST(ScanBuildLog, EdgeLogsOnEveryRoute) {
             SourceFileList list;
             const ScanResult result = ScanWay(log, way, &list, options);
             ASSERT_EQ(expected.outcome, result.outcome);
-            ASSERT_TRUE(expected.list == list.Text());
-            ASSERT_TRUE(expected.leftOut == told.Text());
+            ASSERT_TRUE(expected.list == TextOf(list));
+            ASSERT_TRUE(expected.leftOut == TextOf(told));
             ASSERT_EQ(expected.refusedLine, result.refusedLine);
             ASSERT_EQ(expected.refusedLength, result.refusedLength);
             ASSERT_EQ(ShownByModel(expected.refusedEntry, expected.refusedLength),

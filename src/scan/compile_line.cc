@@ -27,9 +27,21 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 
 #include "scan/byte_masks.h"
+
+std::string_view CompileLinePatternText() {
+  static const std::string text = std::string(".*Compiling") +
+                                  "[[:space:]]+" +
+                                  "[[:punct:]]{2}" +
+                                  "[\\\\|\\//]" +
+                                  "[[:punct:]]{2}" +
+                                  "[\\\\|\\//]" +
+                                  "(.*\\.[cpp|c])" +
+                                  "[[:space:]]+" +
+                                  "[[:punct:]]{3}";
+  return text;
+}
 
 namespace {
 
@@ -80,22 +92,6 @@ bool IsWordAt(const char* s, size_t at) {
   return memcmp(s + at, kWord, kWordLength) == 0;
 }
 
-}  // namespace
-
-std::string_view CompileLinePatternText() {
-  static const std::string text = std::string(".*Compiling") +
-                                  "[[:space:]]+" +
-                                  "[[:punct:]]{2}" +
-                                  "[\\\\|\\//]" +
-                                  "[[:punct:]]{2}" +
-                                  "[\\\\|\\//]" +
-                                  "(.*\\.[cpp|c])" +
-                                  "[[:space:]]+" +
-                                  "[[:punct:]]{3}";
-  return text;
-}
-
-namespace {
 
 template <bool kAnyCase>
 size_t FindWordIn(const char* s, size_t n, char stop) {
@@ -137,15 +133,15 @@ size_t FindWordIn(const char* s, size_t n, char stop) {
   // Sixty-four bytes at a time while they hold no candidate, then sixteen,
   // the last sixteen overlapping those looked at already.
   for (; i + 64 <= n; i += 64) {
-    const Bytes16 some[4] = {candidates(i), candidates(i + 16), candidates(i + 32),
-                             candidates(i + 48)};
-    if (Mask(Or(Or(some[0], some[1]), Or(some[2], some[3]))) == 0)
+    const Bytes16 a = candidates(i), b = candidates(i + 16), c = candidates(i + 32),
+                  d = candidates(i + 48);
+    if (Mask(Or(Or(a, b), Or(c, d))) == 0)
       continue;
-    for (size_t k = 0; k < 4; ++k) {
-      const size_t place = first(i + 16 * k, Mask(some[k]));
-      if (place != n)
-        return place;
-    }
+    size_t place = first(i, Mask(a) | Mask(b) << 16);
+    if (place == n)
+      place = first(i + 32, Mask(c) | Mask(d) << 16);
+    if (place != n)
+      return place;
   }
   for (;; i += 16) {
     const size_t at = i + 16 <= n ? i : n - 16;
@@ -155,33 +151,9 @@ size_t FindWordIn(const char* s, size_t n, char stop) {
   }
 }
 
-}  // namespace
-
-size_t FindWord(const char* s, size_t n, char stop) {
-  return FindWordIn<false>(s, n, stop);
-}
-
-size_t FindWordInAnyCase(const char* s, size_t n, char stop) {
-  return FindWordIn<true>(s, n, stop);
-}
-
-namespace {
-
-// The last (up to five) bytes of the `size` at `data`, at position `begin`,
-// that are not white space, newest first; how many.
-inline int LastNonSpace(const char* data, size_t size, uint64_t begin,
-                        LineMatch::NonSpace found[5]) {
-  int count = 0;
-  for (size_t i = size; i > 0 && count < 5; --i) {
-    const auto c = static_cast<unsigned char>(data[i - 1]);
-    if (!IsSpace(c))
-      found[count++] = LineMatch::NonSpace{begin + i - 1, c};
-  }
-  return count;
-}
-
-// Whether the last five such bytes of a line of `n` bytes, newest first,
-// are a tail after a dot and an extension; sets where the dot is.
+// Whether the last five bytes of a line of `n` bytes that are not white
+// space, newest first, are a tail after a dot and an extension; sets where
+// the dot is.
 inline bool TailFits(const LineMatch::NonSpace t[5], uint64_t n, uint64_t* dot) {
   // Newest first: the three punctuation characters, the extension, the dot.
   if (t[0].at + 1 != n || t[1].at + 2 != n || t[2].at + 3 != n || !IsPunct(t[0].c) ||
@@ -197,21 +169,30 @@ inline bool TailFits(const LineMatch::NonSpace t[5], uint64_t n, uint64_t* dot) 
 
 }  // namespace
 
+size_t FindWord(const char* s, size_t n, char stop, bool anyCase) {
+  return anyCase ? FindWordIn<true>(s, n, stop) : FindWordIn<false>(s, n, stop);
+}
+
 inline void LineMatch::CheckSteps(const char* s, uint64_t steps) {
   if (!IsStep(s) || !IsStep(s + 3))
     return;
   previous_ = latest_;
-  latest_ = Head{steps, kNone};
+  latest_ = steps;
+  pathBreak_ = kNone;
   if (firstPath_ == kNone)
     firstPath_ = steps + kStepsLength;
 }
 
+// The rightmost head counts if its steps end before the dot, else the one
+// before it. No break may stand between the steps and the dot: for the one
+// before the rightmost, that is the line's first break, since the words of
+// both stand before that break and the rightmost's after its steps.
 inline uint64_t LineMatch::PathBefore(uint64_t dot) const {
-  const auto fits = [dot](const Head& head) {
-    return head.steps != kNone && head.steps + kStepsLength <= dot;
-  };
-  const Head* head = fits(latest_) ? &latest_ : fits(previous_) ? &previous_ : nullptr;
-  return head && head->lineBreak >= dot ? head->steps + kStepsLength : kNone;
+  if (latest_ != kNone && latest_ + kStepsLength <= dot)
+    return pathBreak_ >= dot ? latest_ + kStepsLength : kNone;
+  if (previous_ != kNone && previous_ + kStepsLength <= dot)
+    return firstBreak_ >= dot ? previous_ + kStepsLength : kNone;
+  return kNone;
 }
 
 bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
@@ -235,41 +216,37 @@ bool MatchCompileLine(std::string_view line, std::string_view* sourceFile) {
   if (!TailFits(tail, n, &dot))
     return false;
   LineMatch match;
-  match.LookForHeads<true>(line.data(), static_cast<size_t>(dot));
+  match.LookForHeads(line.data(), static_cast<size_t>(dot));
   const uint64_t path = match.PathBefore(dot);
   if (path == LineMatch::kNone)
     return false;
-  *sourceFile = line.substr(static_cast<size_t>(path), static_cast<size_t>(dot + 2 - path));
-  return true;
-}
-
-bool MatchCompileLine(std::string_view line, std::string* sourceFile) {
-  std::string_view path;
-  if (!MatchCompileLine(line, &path))
-    return false;
-  sourceFile->assign(path.data(), path.size());
+  *sourceFile = std::string_view(line.data() + path, static_cast<size_t>(dot + 2 - path));
   return true;
 }
 
 // A line, piece by piece. Its heads are found word by word from the left,
-// keeping the last two that fit: only the rightmost can lie past the dot,
-// since a word after it would have to stand after the dot, where no letter
-// but the extension may. Its tail is read from the last five bytes that are
-// not white space. A break (CR or LF) may stand neither before a head's word
-// nor between its steps and the dot; the words after the line's first break
-// are not looked at.
+// keeping the last two: only the rightmost can lie past the dot, since a
+// word after it would have to stand after the dot, where no letter but the
+// extension may. Its tail is read from the last five bytes that are not
+// white space. A break (CR or LF) may stand neither before a head's word nor
+// between its steps and the dot; the words after the line's first break are
+// not looked at.
 void LineMatch::Take(const char* data, size_t size) {
   if (size == 0)
     return;
-  LookForHeads<false>(data, size);
+  LookForHeads(data, size);
+  // The last five bytes that are not white space, newest first: this
+  // piece's, then those before.
   NonSpace found[5];
-  const int count = LastNonSpace(data, size, taken_, found);
-  // Newest first: what this piece has, then what came before.
+  int count = 0;
+  for (size_t i = size; i > 0 && count < 5; --i) {
+    const auto c = static_cast<unsigned char>(data[i - 1]);
+    if (!IsSpace(c))
+      found[count++] = NonSpace{taken_ + i - 1, c};
+  }
   const int kept = std::min(lastCount_, 5 - count);
-  for (int i = kept - 1; i >= 0; --i)
-    last_[count + i] = last_[i];
-  for (int i = 0; i < count; ++i)
-    last_[i] = found[i];
+  std::copy_backward(last_, last_ + kept, last_ + count + kept);
+  std::copy(found, found + count, last_);
   lastCount_ = kept + count;
   lastByte_ = static_cast<unsigned char>(data[size - 1]);
   taken_ += size;
@@ -278,9 +255,8 @@ void LineMatch::Take(const char* data, size_t size) {
 // One pass, sixteen bytes at a time where as many can be read, over the
 // bytes not looked at yet: the breaks, and the places of the word, each with
 // the white space and the steps after it.
-template <bool kWhole>
-void LineMatch::LookForHeads(const char* data, size_t size) {
-  const uint64_t begin = kWhole ? 0 : taken_;
+inline void LineMatch::LookForHeads(const char* data, size_t size) {
+  const uint64_t begin = taken_;
   const uint64_t end = begin + size;
   const auto place = [&](uint64_t at) {
     return data + (static_cast<int64_t>(at) - static_cast<int64_t>(begin));
@@ -288,15 +264,14 @@ void LineMatch::LookForHeads(const char* data, size_t size) {
   const auto at = [&place](uint64_t i) { return static_cast<unsigned char>(*place(i)); };
   // The line's bytes before `data` that may be looked at again.
   const uint64_t back = begin < kLookBack ? begin : kLookBack;
-  if (!kWhole && pendingWord_ != kNone) {
+  if (pendingAt_ != kNone) {
     uint64_t steps = pendingAt_;
     while (steps < end && IsSpace(at(steps)))
       ++steps;
+    pendingAt_ = steps;
     if (steps + kStepsLength <= end) {
       CheckSteps(place(steps), steps);
-      pendingWord_ = kNone;
-    } else {
-      pendingAt_ = steps;
+      pendingAt_ = kNone;
     }
   }
   // A word needs its letters, a blank and the steps after it: one that
@@ -304,17 +279,23 @@ void LineMatch::LookForHeads(const char* data, size_t size) {
   // which reads them again, or cannot fit at all.
   static_assert(kLookBack >= kWordToDot - 1, "a word is looked at whole");
   const uint64_t wordsTo = end >= kWordToDot ? end - (kWordToDot - 1) : 0;
-  bool looking = kWhole || pendingWord_ == kNone;
-  uint64_t firstBreakHere = kNone;
-  // The byte at `i`, of those in `fresh` of the sixteen at `chunk`.
-  const auto look = [&](uint64_t chunk, uint32_t breaks, uint32_t initials) {
-    if (breaks) {
-      firstBreakHere = std::min(firstBreakHere, chunk + static_cast<uint64_t>(LowestBit(breaks)));
-      firstBreak_ = std::min(firstBreak_, firstBreakHere);
-    }
+  bool looking = pendingAt_ == kNone;
+  // The sixteen bytes at `chunk`, of which those in `fresh` were not looked
+  // at yet: their breaks, and the places of the word among them.
+  const Bytes16 cr = Splat('\r');
+  const Bytes16 lf = Splat('\n');
+  const Bytes16 initial = Splat(kWord[0]);
+  const auto look = [&](uint64_t chunk, uint32_t fresh) {
+    const Bytes16 v = Load16(place(chunk));
+    uint32_t breaks = Mask(Or(Equal(v, cr), Equal(v, lf))) & fresh;
+    uint32_t initials = Mask(Equal(v, initial)) & fresh;
+    if ((breaks | initials) == 0)
+      return;
+    if (breaks)
+      firstBreak_ = std::min(firstBreak_, chunk + static_cast<uint64_t>(LowestBit(breaks)));
     for (; looking && initials; initials &= initials - 1) {
       const uint64_t word = chunk + static_cast<uint64_t>(LowestBit(initials));
-      if (!kWhole && word < wordsFrom_)
+      if (word < wordsFrom_)
         continue;
       if (word >= wordsTo || word >= firstBreak_) {
         looking = false;
@@ -327,58 +308,40 @@ void LineMatch::LookForHeads(const char* data, size_t size) {
         ++steps;
       if (steps + kStepsLength > end) {
         // No word can follow before the end of the piece.
-        pendingWord_ = word;
         pendingAt_ = steps;
         looking = false;
         break;
       }
       CheckSteps(place(steps), steps);
     }
+    // The first break at or after the rightmost head's steps.
+    if (breaks && pathBreak_ == kNone && latest_ < chunk + 16) {
+      breaks &= latest_ > chunk ? ~0u << (latest_ - chunk) : ~0u;
+      if (breaks)
+        pathBreak_ = chunk + static_cast<uint64_t>(LowestBit(breaks));
+    }
   };
   // From the first byte not looked at, or the first word's that may be,
   // within what can be read.
-  uint64_t i = kWhole ? 0 : std::max(begin - back, std::min(wordsFrom_, begin));
-  if (end - (begin - back) >= 16) {
-    const Bytes16 cr = Splat('\r');
-    const Bytes16 lf = Splat('\n');
-    const Bytes16 initial = Splat(kWord[0]);
-    const auto masks = [&](uint64_t chunk, uint32_t fresh) {
-      const Bytes16 v = Load16(place(chunk));
-      look(chunk, Mask(Or(Equal(v, cr), Equal(v, lf))) & fresh,
-           looking ? Mask(Equal(v, initial)) & fresh : 0);
-    };
-    for (; i + 16 <= end; i += 16)
-      masks(i, 0xFFFFu);
+  uint64_t i = std::max(begin - back, std::min(wordsFrom_, begin));
+  if (end - (begin - back) < 16) {
+    // Too short a line yet for a word to fit: only its breaks count.
+    const uint64_t found = i + FindEither(place(i), static_cast<size_t>(end - i), '\r', '\n');
+    if (found < end)
+      firstBreak_ = std::min(firstBreak_, found);
+  } else {
+    for (const uint64_t last = end - 16; i <= last; i += 16)
+      look(i, 0xFFFFu);
     // The last sixteen overlap what was looked at already.
     if (i < end)
-      masks(end - 16, 0xFFFFu << (16 - (end - i)) & 0xFFFFu);
-  } else {
-    for (; i < end; ++i)
-      look(i, at(i) == '\r' || at(i) == '\n', at(i) == kWord[0]);
+      look(end - 16, 0xFFFFu << (16 - (end - i)) & 0xFFFFu);
   }
   wordsFrom_ = std::max(wordsFrom_, std::min(wordsTo, firstBreak_));
-
-  if (firstBreakHere != kNone) {
-    for (Head* head : {&latest_, &previous_}) {
-      if (head->steps == kNone || head->lineBreak != kNone)
-        continue;
-      const uint64_t from = std::max(head->steps, begin - back);
-      if (from >= end)
-        continue;
-      const size_t next = FindEither(place(from), static_cast<size_t>(end - from), '\r', '\n');
-      if (from + next < end)
-        head->lineBreak = from + next;
-    }
-  }
 }
 
-
 bool LineMatch::End(uint64_t* begin, uint64_t* end) const {
-  uint64_t n = taken_;
-  if (n > 0 && lastByte_ == '\r')
-    --n;  // CR LF is one line end
   uint64_t dot = 0;
-  if (lastCount_ < 5 || !TailFits(last_, n, &dot))
+  if (lastCount_ < 5 || !TailFits(last_, length(), &dot))
     return false;
   const uint64_t path = PathBefore(dot);
   if (path == kNone)
@@ -389,33 +352,15 @@ bool LineMatch::End(uint64_t* begin, uint64_t* end) const {
 }
 
 
-namespace {
-
-// The rightmost place of the word in [0, n), or n.
-size_t FindLastWord(const char* s, size_t n) {
-  size_t last = n;
-  for (size_t from = 0;;) {
-    const size_t word = from + FindWord(s + from, n - from, kWord[0]);
-    if (word == n)
-      return last;
-    if (n - word >= kWordLength && IsWordAt(s, word))
-      last = word;
-    from = word + 1;
-  }
-}
-
-bool IsTail(const char* s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s);
-  return IsSpace(p[0]) && IsPunct(p[1]) && IsPunct(p[2]) && IsPunct(p[3]);
-}
-
-}  // namespace
-
 LeftOut ExplainLeftOut(std::string_view line) {
   const char* const s = line.data();
   const size_t n = line.size();
   const auto at = [s](size_t i) { return static_cast<unsigned char>(s[i]); };
-  const size_t word = FindLastWord(s, n);
+  // The rightmost place of the word: each first letter of it is looked at.
+  size_t word = n;
+  for (size_t i = 0; (i += FindWord(s + i, n - i, kWord[0])) < n; ++i)
+    if (n - i >= kWordLength && IsWordAt(s, i))
+      word = i;
   if (word == n)
     return LeftOut::kLetterCase;
   if (FindEither(s, word, '\r', '\n') < word)
@@ -435,7 +380,7 @@ LeftOut ExplainLeftOut(std::string_view line) {
     return LeftOut::kBreakAtEnd;
   if (n - path < 4 || !IsPunct(at(n - 1)) || !IsPunct(at(n - 2)) || !IsPunct(at(n - 3))) {
     for (size_t i = path; i + 4 <= n; ++i)
-      if (IsTail(s + i))
+      if (IsSpace(at(i)) && IsPunct(at(i + 1)) && IsPunct(at(i + 2)) && IsPunct(at(i + 3)))
         return LeftOut::kTextAfterTail;
     return LeftOut::kNoTail;
   }
@@ -501,14 +446,11 @@ std::string ShownText(std::string_view text, uint64_t length) {
     } else if (c == '\\') {
       shown += "\\\\";  // a Windows path stays readable: ..\\..\\Source
     } else {
-      shown += "\\x";
-      shown += kHex[c >> 4];
-      shown += kHex[c & 15];
+      shown += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
     }
   }
   shown += '"';
-  if (length < text.size())
-    length = text.size();
+  length = std::max<uint64_t>(length, text.size());
   if (length > kShownLength)
     shown += "... (" + std::to_string(length) + " bytes)";
   return shown;

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string line(reinterpret_cast<const char*>(data), size);
   std::smatch match;
   const bool expected = std::regex_match(line, match, pattern);
-  std::string sourceFile = "untouched";
+  std::string_view sourceFile = "untouched";
   const bool actual = MatchCompileLine(line, &sourceFile);
   if (expected != actual)
     abort();

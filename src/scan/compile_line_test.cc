@@ -25,10 +25,10 @@ std::optional<std::string> MatchByRegex(const std::string& line) {
 }
 
 std::optional<std::string> Match(const std::string& line) {
-  std::string sourceFile;
+  std::string_view sourceFile;
   if (!MatchCompileLine(line, &sourceFile))
     return std::nullopt;
-  return sourceFile;
+  return std::string(sourceFile);
 }
 
 // A line handed to LineMatch in pieces of `piece` bytes; as a log's line,
@@ -84,6 +84,8 @@ const LineCase kLines[] = {
     // unless a CR stands in its path.
     {"Compiling ../../x Compiling ..|..| ...", "x Compiling ..|..|"},
     {"Compiling ../../x\r Compiling ..|..| ...", nullptr},
+    // A CR in the last word's white space lies in the path of the one before.
+    {"Compiling ../../x Compiling\r..|..| ...", nullptr},
     // A CR far from the word, beyond the first sixteen bytes of the path.
     {"Compiling ../../abcdefghijklmnopqrstuvwxyz0123456789abcdefghijklmnop\rq.c ...", nullptr},
     {"Compiling ../../a.p ...", "a.p"},
@@ -148,7 +150,7 @@ TEST(MatchCompileLine, NulAndHighBytesAreOrdinaryCharacters) {
 }
 
 TEST(MatchCompileLine, LeavesSourceFileAloneOnMismatch) {
-  std::string sourceFile = "kept";
+  std::string_view sourceFile = "kept";
   EXPECT_FALSE(MatchCompileLine("Compiling ../../a.cpp ...", &sourceFile));
   EXPECT_EQ("kept", sourceFile);
   EXPECT_TRUE(MatchCompileLine("Compiling ../../b.c ...", &sourceFile));

@@ -38,12 +38,7 @@ constexpr std::array<bool, 256> kDoubtful = Doubtful();
 // Windows opens as a device (CON, PRN, AUX, NUL, COM0-9, LPT0-9), whatever
 // follows a dot and whatever blanks end the name.
 bool IsDeviceName(const char* p, size_t begin, size_t n) {
-  // Three letters, or three and a digit, before a dot, a blank or the end.
-  const auto ends = [p, n](size_t at) {
-    return at >= n || p[at] == '.' || p[at] == '/' || p[at] == ' ';
-  };
-  if (n - begin < 3 ||
-      !(ends(begin + 3) || (ends(begin + 4) && p[begin + 3] >= '0' && p[begin + 3] <= '9')))
+  if (n - begin < 3)
     return false;
   char three[3];
   for (size_t i = 0; i < 3; ++i)
@@ -57,9 +52,10 @@ bool IsDeviceName(const char* p, size_t begin, size_t n) {
   } else if (name != "con" && name != "prn" && name != "aux" && name != "nul") {
     return false;
   }
+  // Blanks may follow the name, and a dot anything.
   while (end < n && p[end] == ' ')
     ++end;
-  return ends(end);
+  return end == n || p[end] == '.' || p[end] == '/';
 }
 
 // Whether the component that begins at `begin` may begin so: not empty, not

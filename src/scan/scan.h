@@ -19,10 +19,11 @@
 //              (A MemoryBlock is memory, whatever it holds.)
 //   carry      the unfinished last line of a block, moved to the front of the
 //              next.
-//   piece      what a block holds of a line that does not fit half a block:
-//              such a line is taken in pieces by LineMatch, which keeps
-//              positions, not text. (LineText's pieces are the blocks of
-//              memory that hold its text.)
+//   piece      what a block holds of a line that does not fit half a block,
+//              or of the last line, which has no line feed: such a line is
+//              taken in pieces by LineMatch, which keeps positions, not text.
+//              (LineText's pieces are the blocks of memory that hold its
+//              text.)
 //   long line  a line of more than kLongLineLength bytes (512 KiB): when it
 //              gives no entry, it is told as long, not looked at whole.
 //   offset     where a byte stands in the log (in a UTF-16 log's text);
@@ -50,13 +51,10 @@
 std::string_view CompileLinePatternText();
 
 /// True when the whole of `line` is a compile line; `sourceFile` then holds the
-/// captured path. On false, `sourceFile` is left as it was. Linear in the
-/// line's length, no recursion; the scan calls it on every line that holds
-/// the word.
+/// captured path, a part of `line`. On false, `sourceFile` is left as it was.
+/// Linear in the line's length, no recursion; the scan calls it on every line
+/// that holds the word.
 bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
-
-/// As above, with the path copied.
-bool MatchCompileLine(std::string_view line, std::string* sourceFile);
 
 /// The length of the word, "Compiling", and of the steps after its white
 /// space: two punctuation characters and a separator, twice ("../../").
@@ -66,10 +64,9 @@ constexpr size_t kStepsLength = 6;
 /// The first place in [0, n) where the word stands whole, or where the byte
 /// `stop` stands, whichever comes first; n when there is neither. A line
 /// without the word cannot match, so the scan looks for it, and for the
-/// Ctrl-Z that ends a log, before anything else.
-size_t FindWord(const char* s, size_t n, char stop);
-/// The same with the word in any letter case, for lines to be explained.
-size_t FindWordInAnyCase(const char* s, size_t n, char stop);
+/// Ctrl-Z that ends a log, before anything else. With `anyCase`, the word in
+/// any letter case, for lines to be explained.
+size_t FindWord(const char* s, size_t n, char stop, bool anyCase = false);
 
 /// Why a line that holds the word, in some letter case, gives no entry.
 /// Each kind of miss has a text of its own (LeftOutText), which the build
@@ -132,6 +129,9 @@ class LineMatch {
 
   /// The bytes taken so far.
   uint64_t size() const { return taken_; }
+  /// Those of the line, should it end there with a line feed: less the CR of
+  /// its CR LF.
+  uint64_t length() const { return taken_ - (lastByte_ == '\r' ? 1 : 0); }
   /// Where the path of the line's first head would begin; kNone until a
   /// head was found. Every path the line may have begins there or later,
   /// and the piece in which the head was found holds that position.
@@ -145,15 +145,8 @@ class LineMatch {
   };
 
  private:
-  // A head: where its steps begin, and the first CR or LF at or after there.
-  struct Head {
-    uint64_t steps = kNone;
-    uint64_t lineBreak = kNone;
-  };
   friend bool MatchCompileLine(std::string_view line, std::string_view* sourceFile);
-  // The heads in the next `size` bytes of the line, at `data`; `kWhole`
-  // where they are all of it, up to its dot.
-  template <bool kWhole>
+  // The heads in the next `size` bytes of the line, at `data`.
   void LookForHeads(const char* data, size_t size);
   // Adds a head if the six bytes at `s`, position `steps`, are steps.
   void CheckSteps(const char* s, uint64_t steps);
@@ -162,16 +155,17 @@ class LineMatch {
   uint64_t PathBefore(uint64_t dot) const;
 
   uint64_t taken_ = 0;
-  uint64_t wordsFrom_ = 0;   // words before this position were looked at
+  uint64_t wordsFrom_ = 0;       // words before this position were looked at
   uint64_t firstBreak_ = kNone;  // the first CR or LF
-  // A word whose white space runs on past what was taken: it is looked at
-  // again from `pendingAt_`.
-  uint64_t pendingWord_ = kNone;
-  uint64_t pendingAt_ = 0;
+  // Where the white space of a word runs on past what was taken: it is
+  // looked at again from there.
+  uint64_t pendingAt_ = kNone;
   uint64_t firstPath_ = kNone;
-  Head latest_;    // the rightmost head found,
-  Head previous_;  // and the one before: the only one that may still count
-                   // if the rightmost lies past the dot
+  // The steps of the rightmost head, and of the one before: the only one
+  // that may still count if the rightmost lies past the dot.
+  uint64_t latest_ = kNone;
+  uint64_t previous_ = kNone;
+  uint64_t pathBreak_ = kNone;  // the first break at or after latest_
   NonSpace last_[5];   // the last non-space bytes, newest first,
   int lastCount_ = 0;      // the last `lastCount_` of them in use
   unsigned char lastByte_ = 0;
@@ -225,8 +219,6 @@ struct LineText {
 
   /// The size of the text held, in bytes.
   uint64_t size() const;
-  /// The whole text held: for small texts and tests.
-  std::string Text() const;
 
  private:
   char* NewPiece(size_t length);

@@ -138,6 +138,13 @@ constexpr size_t kLongestExplained = size_t{512} << 10;
 
 }  // namespace
 
+std::string TextOf(const LineText& text) {
+  std::string whole;
+  for (const LineText::Piece& piece : text.pieces)
+    whole.append(piece.block.data(), piece.used);
+  return whole;
+}
+
 std::string Utf8Text(const std::string& log) {
   const auto byte = [&](size_t i) -> uint32_t { return static_cast<unsigned char>(log[i]); };
   if (log.size() < 2 ||
@@ -223,9 +230,9 @@ ScanOutcome ScanByRules(const std::string& input, const ScanOptions& options) {
     const bool afterEnd = stop != std::string::npos && stop < begin;
     const bool cut = lineFeed == std::string::npos || (stop != std::string::npos && stop < end);
     begin = end + 1;
-    std::string sourceFile;
+    std::string_view sourceFile;
     if (!afterEnd && !cut && MatchCompileLine(line, &sourceFile)) {
-      std::string entry = sourceFile.substr(0, sourceFile.rfind('.'));
+      std::string entry(sourceFile.substr(0, sourceFile.rfind('.')));
       for (char& c : entry)
         if (c == '\\')
           c = '/';

@@ -12,6 +12,9 @@
 
 #include "scan/scan.h"
 
+/// The whole text that `text` holds.
+std::string TextOf(const LineText& text);
+
 /// A log with a UTF-16 byte-order mark as its UTF-8 text, pairs of
 /// surrogates joined, a lone one or a lone last byte U+FFFD; any other log
 /// as it stands.

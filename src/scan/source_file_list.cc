@@ -6,11 +6,9 @@
 namespace {
 
 // The first piece is small, for the many short lists; the next ones are
-// large enough for huge pages and double up to a size where the cost of a
-// new piece no longer matters.
+// large enough for a huge page each.
 constexpr size_t kFirstPiece = size_t{64} << 10;
-constexpr size_t kSecondPiece = size_t{2} << 20;
-constexpr size_t kMaxDoublings = 3;  // up to 16 MiB
+constexpr size_t kNextPiece = size_t{2} << 20;
 // Text this large goes to a sink at once rather than through a block.
 constexpr size_t kHandedOverAtOnce = size_t{64} << 10;
 
@@ -22,10 +20,7 @@ void LineText::Clear() {
 }
 
 char* LineText::NewPiece(size_t length) {
-  const size_t capacity =
-      pieces.empty() ? kFirstPiece
-                     : kSecondPiece << std::min(pieces.size() - 1, kMaxDoublings);
-  MemoryBlock block(std::max(capacity, length));
+  MemoryBlock block(std::max(pieces.empty() ? kFirstPiece : kNextPiece, length));
   if (!block.data())
     return nullptr;
   pieces.push_back(Piece{std::move(block), 0});
@@ -63,11 +58,4 @@ uint64_t LineText::size() const {
   for (const Piece& piece : pieces)
     total += piece.used;
   return total;
-}
-
-std::string LineText::Text() const {
-  std::string text;
-  for (const Piece& piece : pieces)
-    text.append(piece.block.data(), piece.used);
-  return text;
 }
